@@ -1,0 +1,256 @@
+#include "device/devicelink.h"
+
+#include "common/branding.h"
+#include "device/commerror.h"
+#include "device/mscomm.h"
+#include "device/portnumbering.h"
+#include "device/protocol.h"
+#include "settings/registrymanagement.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace tervalo {
+
+namespace {
+
+const char *const lineSettings = "2400,N,8,1";
+
+QString sendFailureText(int code)
+{
+    return QStringLiteral("Error %1 received. If problem persists please restart Tervalo.").arg(code);
+}
+
+void call(const std::function<void()> &hook)
+{
+    if (hook)
+        hook();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Serial port management
+
+PortManagement::PortManagement(WindowState &state, const DeviceLinkControls &controls,
+                               const DeviceLinkHooks &hooks, QObject *parent)
+    : QObject(parent), m_state(state), m_controls(controls), m_hooks(hooks)
+{
+}
+
+bool PortManagement::preparePort(int portNumber)
+{
+    MSComm &comm = *m_controls.MSComm1;
+    try {
+        comm.setSettings(QString::fromLatin1(lineSettings));
+        comm.setInputLen(0);
+        comm.setRThreshold(1);
+        comm.setCommPort(portNumber);
+        comm.setPortOpen(true);
+        return true;
+    } catch (const CommError &) {
+        return false;
+    }
+}
+
+int PortManagement::getHighestComPort()
+{
+    // The serial layer knows which ports the system has; asking it replaces opening a probe port,
+    // which could fail and would then leave the program without any port at all.
+    return highestSerialPortNumber();
+}
+
+void PortManagement::probePorts(int savedPortIndex)
+{
+    QComboBox *list = m_controls.cmbPort;
+    list->clear();
+    const int highest = getHighestComPort();
+    for (int i = 1; i <= highest; ++i) {
+        if (preparePort(i)) {
+            list->addItem(QString::number(i));
+            list->setItemData(list->count() - 1, m_controls.MSComm1->device(), Qt::ToolTipRole);
+            releasePort();
+        }
+    }
+    // A remembered position beyond today's list (an adapter was unplugged since) falls back to
+    // the first port rather than to no port at all.
+    if (list->count() == 0) {
+        list->setCurrentIndex(-1);
+        return;
+    }
+    list->setCurrentIndex(savedPortIndex >= 0 && savedPortIndex < list->count() ? savedPortIndex : 0);
+    try {
+        preparePort(selectedPortNumber());
+    } catch (const CommError &) {
+    }
+}
+
+int PortManagement::selectedPortNumber() const
+{
+    const QComboBox *list = m_controls.cmbPort;
+    const int index = list->currentIndex();
+    bool ok = false;
+    const int number = index >= 0 ? list->itemText(index).trimmed().toInt(&ok) : 0;
+    if (!ok || number < -32768 || number > 32767)
+        throw CommError(commPortEntryNotNumeric, QStringLiteral("The port entry is not a number"));
+    return number;
+}
+
+void PortManagement::selectFirstEntry()
+{
+    m_controls.cmbPort->setCurrentIndex(m_controls.cmbPort->count() > 0 ? 0 : -1);
+}
+
+void PortManagement::releasePort()
+{
+    m_controls.MSComm1->setPortOpen(false);
+}
+
+void PortManagement::cmbPort_LostFocus()
+{
+    releasePort();
+    int number = 0;
+    try {
+        number = selectedPortNumber();
+    } catch (const CommError &) {
+        m_controls.lblStringDisplay->setText(QStringLiteral("Invalid Comm Port"));
+        selectFirstEntry();
+        return;
+    }
+    if (preparePort(number)) {
+        RegistryManagement::saveNumberSetting("Port No", qint16(m_controls.cmbPort->currentIndex()));
+        m_controls.lblStringDisplay->setText(defaultStatusText());
+    } else {
+        m_controls.lblStringDisplay->setText(QStringLiteral("Comm Port Not Available"));
+        selectFirstEntry();
+    }
+}
+
+void PortManagement::txtAddress_LostFocus()
+{
+    static const QRegularExpression oneAddressDigit(QStringLiteral("^[0-7]$"));
+    QLineEdit *box = m_controls.txtAddress;
+    if (oneAddressDigit.match(box->text()).hasMatch()) {
+        RegistryManagement::saveNumberSetting("Address", qint16(box->text().toInt()));
+        m_controls.lblStringDisplay->setText(defaultStatusText());
+        return;
+    }
+    m_controls.lblStringDisplay->setText(
+        QStringLiteral("Invalid Address - Must be an integer between 0 and 7"));
+    box->setText(QStringLiteral("0"));
+    // The focus is still on its way to the next control; send it back once it has arrived.
+    QTimer::singleShot(0, box, [box] { box->setFocus(Qt::OtherFocusReason); });
+}
+
+void PortManagement::sysInfo_PowerSuspend()
+{
+    m_state.suspendFlag = true;
+    m_controls.tmrTimeout->stop();
+    releasePort();
+    if (m_state.continuousFlag)
+        call(m_hooks.cmdContinuous_Click);
+}
+
+void PortManagement::MSComm1_DeviceLost()
+{
+    // A vanished device is treated like a suspend: the next request opens the port again, and a
+    // running acquisition stops so it does not report a failure at every tick.
+    sysInfo_PowerSuspend();
+    m_controls.lblStringDisplay->setText(
+        sendFailureText(commDriverErrorBase + int(QSerialPort::ResourceError)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading protocol
+
+ReadingProtocol::ReadingProtocol(WindowState &state, PortManagement &ports,
+                                 const DeviceLinkControls &controls, const DeviceLinkHooks &hooks,
+                                 QObject *parent)
+    : QObject(parent), m_state(state), m_ports(ports), m_controls(controls), m_hooks(hooks)
+{
+}
+
+void ReadingProtocol::requestData()
+{
+    try {
+        if (m_state.suspendFlag) {
+            m_state.suspendFlag = false;
+            // Until the port opens again (the adapter is still unplugged), every request tries
+            // again instead of failing for good.
+            if (!m_ports.preparePort(m_ports.selectedPortNumber()))
+                m_state.suspendFlag = true;
+        }
+        m_controls.MSComm1->setOutput(buildRequest(m_controls.txtAddress->text(), m_state.tempType));
+        if (!m_controls.tmrTimeout->isActive())
+            m_controls.tmrTimeout->start();
+    } catch (const CommError &error) {
+        m_controls.tmrTimeout->stop();
+        m_controls.lblStringDisplay->setText(sendFailureText(error.code()));
+        if (m_state.continuousFlag)
+            call(m_hooks.cmdContinuous_Click);
+    }
+}
+
+void ReadingProtocol::MSComm1_OnComm()
+{
+    if (m_controls.MSComm1->CommEvent() != MSComm::comEvReceive)
+        return;
+    MSComm &comm = *m_controls.MSComm1;
+    if (comm.InBufferCount() < answerLength)
+        return;
+    m_controls.tmrTimeout->stop();
+    m_controls.lblStringDisplay->setText(defaultStatusText());
+    receivedData = comm.Input();
+    getTemps();
+}
+
+void ReadingProtocol::getTemps()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    QString record = recordPrefix(now, m_state.tempType);
+    bool failed = false;
+    for (int i = 0; i < channelCount; ++i) {
+        channelText[i] = channelField(receivedData, i);
+        QCoreApplication::processEvents();
+        const bool checked = m_controls.chkCh[i]->checkState() == Qt::Checked;
+        const ChannelReading reading = decodeChannel(channelText[i], checked);
+        if (!reading.ok) {
+            failed = true;
+            break;
+        }
+        m_controls.lblCh[i]->setText(reading.label);
+        record += reading.item + QLatin1Char(',');
+        channelValue[i] = reading.value;
+    }
+    if (failed) {
+        for (int i = 0; i < channelCount; ++i) {
+            channelValue[i] = 0;
+            m_controls.lblCh[i]->setText(QStringLiteral("Err"));
+        }
+        record = errorRecord(now, m_state.tempType);
+    }
+
+    receivedData.clear();
+    if (m_hooks.graphVisible && m_hooks.graphVisible())
+        call(m_hooks.updateGraph);
+    if (m_state.saveToDisk && m_hooks.saveData)
+        m_hooks.saveData(record);
+}
+
+void ReadingProtocol::tmrTimeout_Timer()
+{
+    m_controls.lblStringDisplay->setText(
+        QStringLiteral("Communications timeout - Check cables and address settings"));
+    m_controls.tmrTimeout->stop();
+    if (m_state.continuousFlag)
+        call(m_hooks.cmdContinuous_Click);
+    m_controls.MSComm1->setInBufferCount(0);
+}
+
+} // namespace tervalo

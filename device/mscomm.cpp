@@ -1,0 +1,192 @@
+#include "device/mscomm.h"
+
+#include "device/commerror.h"
+#include "device/portnumbering.h"
+
+#include <QStringList>
+
+namespace tervalo {
+
+MSComm::MSComm(QObject *parent) : QObject(parent)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &MSComm::receive);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::portError);
+}
+
+MSComm::~MSComm()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool MSComm::parseSettings(const QString &text, LineSettings *out)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return false;
+    bool ok = false;
+    const int baud = parts[0].trimmed().toInt(&ok);
+    if (!ok || baud <= 0)
+        return false;
+    out->baud = baud;
+
+    const QString parity = parts[1].trimmed().toUpper();
+    if (parity == QLatin1String("N"))
+        out->parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("E"))
+        out->parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("O"))
+        out->parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("M"))
+        out->parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("S"))
+        out->parity = QSerialPort::SpaceParity;
+    else
+        return false;
+
+    const int data = parts[2].trimmed().toInt(&ok);
+    if (!ok || data < 5 || data > 8)
+        return false;
+    out->dataBits = QSerialPort::DataBits(data);
+
+    const QString stop = parts[3].trimmed();
+    if (stop == QLatin1String("1"))
+        out->stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5"))
+        out->stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2"))
+        out->stopBits = QSerialPort::TwoStop;
+    else
+        return false;
+    return true;
+}
+
+void MSComm::setSettings(const QString &settings)
+{
+    LineSettings line{};
+    if (!parseSettings(settings, &line))
+        throw CommError(commInvalidSettings, QStringLiteral("Invalid settings: %1").arg(settings));
+    if (m_port.isOpen())
+        applySettings(line);
+    m_settings = settings;
+    m_line = line;
+}
+
+void MSComm::applySettings(const LineSettings &line)
+{
+    const bool ok = m_port.setBaudRate(line.baud) && m_port.setParity(line.parity) &&
+                    m_port.setDataBits(line.dataBits) && m_port.setStopBits(line.stopBits);
+    if (!ok)
+        throw CommError(commDriverErrorBase + int(m_port.error()), m_port.errorString());
+}
+
+void MSComm::setInputLen(int length)
+{
+    if (length < 0)
+        throw CommError(commInvalidSettings, QStringLiteral("Invalid InputLen"));
+    m_inputLen = length;
+}
+
+void MSComm::setCommPort(int portNumber)
+{
+    if (m_port.isOpen())
+        throw CommError(commPortAlreadyOpen, QStringLiteral("Port already open"));
+    if (portNumber < 1)
+        throw CommError(commInvalidPortNumber, QStringLiteral("Invalid port number"));
+    m_commPort = portNumber;
+}
+
+void MSComm::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_port.isOpen())
+            m_port.close();
+        return;
+    }
+    if (m_port.isOpen())
+        throw CommError(commPortAlreadyOpen, QStringLiteral("Port already open"));
+
+    const QString device = serialPortDevice(m_commPort);
+    if (device.isEmpty())
+        throw CommError(commInvalidPortNumber,
+                        QStringLiteral("No serial port has the number %1").arg(m_commPort));
+    m_port.setPortName(device);
+    if (!m_port.open(QIODevice::ReadWrite))
+        throw CommError(commDriverErrorBase + int(m_port.error()), m_port.errorString());
+    try {
+        applySettings(m_line);
+    } catch (...) {
+        m_port.close();
+        throw;
+    }
+    m_input.clear();
+}
+
+void MSComm::setOutput(const QString &text)
+{
+    if (!m_port.isOpen())
+        throw CommError(commPortNotOpen, QStringLiteral("Port is not open"));
+    const QByteArray bytes = text.toLatin1();
+    if (m_port.bytesToWrite() + bytes.size() > OutBufferSize)
+        throw CommError(commOutputBufferFull, QStringLiteral("Output buffer full"));
+    if (m_port.write(bytes) != bytes.size())
+        throw CommError(commDriverErrorBase + int(m_port.error()), m_port.errorString());
+}
+
+QString MSComm::Input()
+{
+    const qsizetype n = m_inputLen == 0 ? m_input.size() : qMin<qsizetype>(m_inputLen, m_input.size());
+    const QString text = QString::fromLatin1(m_input.left(n));
+    m_input.remove(0, n);
+    return text;
+}
+
+void MSComm::setInBufferCount(int count)
+{
+    if (count != 0)
+        throw CommError(commInvalidSettings, QStringLiteral("InBufferCount can only be cleared"));
+    m_input.clear();
+    if (m_port.isOpen()) {
+        m_port.readAll();
+        m_port.clear(QSerialPort::Input);
+    }
+}
+
+void MSComm::receive()
+{
+    // Notifications are never raised inside a notification handler. The answer decoder lets
+    // window events run between channels; were an answer completed meanwhile decoded inside the
+    // first, the two would mix in one record. Characters that arrive while a handler runs wait
+    // in the buffer, and the loop below raises their notifications once it has returned.
+    if (m_receiving)
+        return;
+    m_receiving = true;
+    while (m_port.isOpen() && m_port.bytesAvailable() > 0) {
+        QByteArray chunk = m_port.readAll();
+        // A full receive buffer drops what does not fit, as a real control's overrun would.
+        const qsizetype room = InBufferSize - m_input.size();
+        if (chunk.size() > room)
+            chunk.truncate(qMax<qsizetype>(room, 0));
+        m_input.append(chunk);
+        if (m_rThreshold <= 0)
+            continue;
+        for (qsizetype i = 0; i < chunk.size(); ++i) {
+            m_commEvent = comEvReceive;
+            emit OnComm();
+        }
+    }
+    m_receiving = false;
+}
+
+void MSComm::portError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ResourceError || !m_port.isOpen())
+        return;
+    m_port.close();
+    m_input.clear();
+    m_commEvent = comEventDeviceLost;
+    emit OnComm();
+    emit deviceLost();
+}
+
+} // namespace tervalo

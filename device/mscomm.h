@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+namespace tervalo {
+
+// The serial communications control of the main window. It keeps the small set of members the
+// device link relies on, with the behaviour the program was written against: settings given as
+// "baud,parity,data,stop", ports addressed by number, text in and out with one character per
+// byte, a receive buffer of its own that is read whole, and one receive notification for every
+// character that arrives. Failures throw CommError with a number from commerror.h.
+class MSComm : public QObject
+{
+    Q_OBJECT
+public:
+    // Notification codes read through CommEvent() inside OnComm.
+    enum Event { comEvReceive = 2, comEventDeviceLost = 1010 };
+
+    static constexpr int InBufferSize = 1024;
+    static constexpr int OutBufferSize = 512;
+
+    explicit MSComm(QObject *parent = nullptr);
+    ~MSComm() override;
+
+    QString Settings() const { return m_settings; }
+    void setSettings(const QString &settings);
+
+    int InputLen() const { return m_inputLen; }
+    void setInputLen(int length);
+
+    int RThreshold() const { return m_rThreshold; }
+    void setRThreshold(int threshold) { m_rThreshold = threshold; }
+
+    int CommPort() const { return m_commPort; }
+    void setCommPort(int portNumber);
+
+    bool PortOpen() const { return m_port.isOpen(); }
+    void setPortOpen(bool open);
+
+    void setOutput(const QString &text);
+    QString Input();
+
+    int InBufferCount() const { return int(m_input.size()); }
+    void setInBufferCount(int count);
+
+    int CommEvent() const { return m_commEvent; }
+
+    // The device the open port was opened on (a path or "COMn"); empty while closed.
+    QString device() const { return m_port.isOpen() ? m_port.portName() : QString(); }
+
+signals:
+    void OnComm();
+    // The device went away under an open port (an unplugged USB adapter, a simulator that quit).
+    // The port is already closed when this is emitted.
+    void deviceLost();
+
+private:
+    struct LineSettings
+    {
+        qint32 baud;
+        QSerialPort::Parity parity;
+        QSerialPort::DataBits dataBits;
+        QSerialPort::StopBits stopBits;
+    };
+    static bool parseSettings(const QString &text, LineSettings *out);
+    void applySettings(const LineSettings &settings);
+    void receive();
+    void portError(QSerialPort::SerialPortError error);
+
+    QSerialPort m_port;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    LineSettings m_line{9600, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop};
+    int m_inputLen = 0;
+    int m_rThreshold = 0;
+    int m_commPort = 1;
+    int m_commEvent = 0;
+    QByteArray m_input;
+    bool m_receiving = false;
+};
+
+} // namespace tervalo

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the distribution packages Tervalo needs to build, run and test, and only those that
+# are missing, so a second run costs nothing. Debian 12 / Ubuntu 22.04 or later.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev libqt6charts6-dev libqt6opengl6-dev
+  libgl-dev libgtest-dev
+  fonts-liberation fonts-dejavu-core
+)
+if [ "${1:-}" = "--test" ]; then
+  packages+=(clang libclang-rt-14-dev xvfb xauth imagemagick)
+else
+  packages+=(xvfb xauth imagemagick)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

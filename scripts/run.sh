@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Tervalo, starts the card simulator and starts Tervalo on it.
+# The simulator announces itself as port 1, so the program reads it without any set-up.
+# Without a display the program runs on a virtual one and a screenshot is saved instead.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTERVALO_BUILD_TESTS=OFF
+cmake --build build
+
+build/tools/tervalo-sim </dev/null >build/simulator.log 2>&1 &
+sim=$!
+trap 'kill $sim 2>/dev/null || true' EXIT
+for _ in $(seq 50); do grep -q '^READY' build/simulator.log && break; sleep 0.1; done
+echo "Card simulator: $(grep -m1 '^READY' build/simulator.log | cut -d' ' -f2-)"
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  build/app/tervalo
+else
+  shot="$PWD/build/tervalo-screenshot.png"
+  echo "No display found: running Tervalo on a virtual display for a few seconds."
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    build/app/tervalo & app=$!
+    sleep "${TERVALO_SHOT_DELAY:-8}"
+    import -window root "$0"
+    kill $app' "$shot"
+  echo "Screenshot of what you would see: $shot"
+fi

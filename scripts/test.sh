@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Tervalo with AddressSanitizer and UndefinedBehaviorSanitizer,
+# and runs every test; then builds the fuzz targets with clang and runs each for a short while.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh --test
+
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTERVALO_SANITIZE=ON
+cmake --build build-test
+(cd build-test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j2)
+
+# The decoders of everything that comes from outside (the card's answers, the settings file)
+# get a short fuzzing run on every test run; longer runs are a manual job.
+if command -v clang++ >/dev/null; then
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER=clang++ -DTERVALO_FUZZ=ON
+  cmake --build build-fuzz
+  for target in build-fuzz/tests/fuzz/fuzz_*; do
+    [ -x "$target" ] || continue
+    name=$(basename "$target")
+    args=(-max_total_time="${TERVALO_FUZZ_SECONDS:-20}" -print_final_stats=1)
+    [ -f "tests/fuzz/${name#fuzz_}.dict" ] && args+=(-dict="tests/fuzz/${name#fuzz_}.dict")
+    # New finds go to a scratch folder so the checked-in seeds stay small.
+    work=$(mktemp -d)
+    echo "== $name: ${TERVALO_FUZZ_SECONDS:-20} s"
+    "$target" "${args[@]}" "$work" "tests/fuzz/corpus/${name#fuzz_}" 2>&1 | tail -n 12
+    rm -rf "$work"
+  done
+fi

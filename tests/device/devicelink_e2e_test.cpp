@@ -1,0 +1,266 @@
+// Whole readings through the real serial control and a card simulator on a pseudo-terminal.
+
+#include "devicelinkfixture.h"
+
+#include "device/protocol.h"
+
+#include <QPushButton>
+#include <QTimer>
+
+class DeviceLinkE2ETest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void completeReading_data();
+    void completeReading();
+    void openAndDisabledChannels();
+    void malformedAnswers_data();
+    void malformedAnswers();
+    void timeoutWithWrongAddress_data();
+    void timeoutWithWrongAddress();
+    void sendFailureOnClosedPort();
+    void unplugWhileWaitingRecoversAtNextRequest();
+    void answersDuringADecodeAreNotMixed();
+};
+
+namespace {
+
+const QString timeoutText = QStringLiteral("Communications timeout - Check cables and address settings");
+
+// Starts a simulator with the given options and a window whose port 1 is open on it.
+struct Rig
+{
+    explicit Rig(const QStringList &args)
+    {
+        QVERIFY(sim.start(args));
+        w.window->ports->probePorts(0);
+        QVERIFY(w->MSComm1->PortOpen());
+    }
+    bool read(int timeoutMs = 3000)
+    {
+        const int before = int(w.probe.records.size());
+        w->cmdRead->click();
+        return QTest::qWaitFor([&] { return w.probe.records.size() > before; }, timeoutMs);
+    }
+    SimulatorProcess sim;
+    LinkWindow w;
+};
+
+} // namespace
+
+void DeviceLinkE2ETest::initTestCase()
+{
+    isolateStoreAndPorts();
+}
+
+void DeviceLinkE2ETest::completeReading_data()
+{
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<bool>("paced");
+    QTest::newRow("Celsius at 2400 baud") << "c" << true;
+    QTest::newRow("Fahrenheit") << "f" << false;
+    QTest::newRow("raw") << "r" << false;
+}
+
+void DeviceLinkE2ETest::completeReading()
+{
+    QFETCH(QString, unit);
+    QFETCH(bool, paced);
+    Rig rig(paced ? QStringList{QStringLiteral("--address"), QStringLiteral("3")}
+                  : QStringList{QStringLiteral("--address"), QStringLiteral("3"),
+                                QStringLiteral("--no-pacing")});
+    rig.w->txtAddress->setText(QStringLiteral("3"));
+    rig.w->state.tempType = unit;
+    rig.w->state.saveToDisk = true;
+    rig.w.probe.graphVisible = true;
+    rig.w->lblStringDisplay->setText(QStringLiteral("an old message"));
+
+    QVERIFY(rig.read());
+    QCOMPARE(rig.sim.requests().last(), QStringLiteral("t3%1a").arg(unit));
+    QVERIFY(!rig.w->tmrTimeout->isActive());
+    QCOMPARE(rig.w.status(), defaultStatus);
+    QCOMPARE(rig.w.probe.graphUpdates, 1);
+    QVERIFY(rig.w->protocol->receivedData.isEmpty());
+
+    // Each label shows the card's four characters; the record carries the same, and the value to
+    // plot is their rounded number.
+    const QString record = rig.w.probe.records.last();
+    QVERIFY2(record.contains(QStringLiteral(",%1,").arg(unit)), qPrintable(record));
+    QVERIFY(record.endsWith(QLatin1Char(',')));
+    QCOMPARE(record.count(QLatin1Char(',')), 9);
+    const QStringList items = record.split(QLatin1Char(',')).mid(3, 6);
+    for (int i = 0; i < 6; ++i) {
+        const QString label = rig.w->lblCh[i]->text();
+        QCOMPARE(label.size(), 4);
+        QCOMPARE(items[i], label);
+        QCOMPARE(rig.w->protocol->channelText[i].right(4), label);
+        QCOMPARE(rig.w->protocol->channelValue[i], *tervalo::readingValue(label));
+    }
+}
+
+void DeviceLinkE2ETest::openAndDisabledChannels()
+{
+    Rig rig({QStringLiteral("--no-pacing"), QStringLiteral("--open"), QStringLiteral("2,5")});
+    rig.w.probe.graphVisible = false;
+    rig.w->state.saveToDisk = true;
+    rig.w->chkCh[2]->setChecked(false);
+    rig.w->chkCh[4]->setChecked(false); // open and disabled: disabled wins
+    QVERIFY(rig.read());
+    const QStringList labels = rig.w.labels();
+    QCOMPARE(labels[1], QStringLiteral("Open"));
+    QCOMPARE(labels[2], QStringLiteral("Disabled"));
+    QCOMPARE(labels[4], QStringLiteral("Disabled"));
+    const QStringList items = rig.w.probe.records.last().split(QLatin1Char(',')).mid(3, 6);
+    QCOMPARE(items[1], QStringLiteral("open"));
+    QCOMPARE(items[2], QStringLiteral("disabled"));
+    QCOMPARE(items[4], QStringLiteral("disabled"));
+    for (int i : {1, 2, 4})
+        QCOMPARE(rig.w->protocol->channelValue[i], qint16(0));
+    QCOMPARE(rig.w.probe.graphUpdates, 0); // the graph is only fed while it is shown
+}
+
+void DeviceLinkE2ETest::malformedAnswers_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("decoded");
+    QTest::addColumn<bool>("allErr");
+    QTest::newRow("garbage: all six Err") << "garbage" << true << true;
+    QTest::newRow("short: never decoded") << "short" << false << false;
+    QTest::newRow("extra characters: taken with the answer") << "extra" << true << false;
+}
+
+void DeviceLinkE2ETest::malformedAnswers()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, decoded);
+    QFETCH(bool, allErr);
+    Rig rig({QStringLiteral("--no-pacing"), QStringLiteral("--fault"), fault});
+    rig.w->state.saveToDisk = true;
+    rig.w.probe.graphVisible = true;
+    QCOMPARE(rig.read(1500), decoded);
+    if (!decoded) {
+        QTRY_COMPARE(rig.w.status(), timeoutText);
+        QCOMPARE(rig.w->MSComm1->InBufferCount(), 0);
+        QCOMPARE(rig.w.probe.graphUpdates, 0);
+        return;
+    }
+    const QString record = rig.w.probe.records.last();
+    if (allErr) {
+        QVERIFY(record.endsWith(QStringLiteral("err,err,err,err,err,err,")));
+        QCOMPARE(rig.w.labels(), QStringList(6, QStringLiteral("Err")));
+        for (qint16 v : rig.w->protocol->channelValue)
+            QCOMPARE(v, qint16(0));
+        QCOMPARE(rig.w.probe.graphUpdates, 1);
+    } else {
+        QVERIFY(!record.contains(QStringLiteral("err")));
+    }
+    // Whatever came past the 32nd character went with that answer: the next one is clean.
+    rig.sim.command(QStringLiteral("fault none"));
+    QVERIFY(rig.read());
+    QVERIFY(!rig.w.probe.records.last().contains(QStringLiteral("err")));
+    QCOMPARE(rig.w->MSComm1->InBufferCount(), 0);
+}
+
+void DeviceLinkE2ETest::timeoutWithWrongAddress_data()
+{
+    QTest::addColumn<bool>("continuous");
+    QTest::newRow("single reading") << false;
+    QTest::newRow("continuous run stops") << true;
+}
+
+void DeviceLinkE2ETest::timeoutWithWrongAddress()
+{
+    QFETCH(bool, continuous);
+    Rig rig({QStringLiteral("--address"), QStringLiteral("2")});
+    rig.w->txtAddress->setText(QStringLiteral("5"));
+    rig.w->state.continuousFlag = continuous;
+    rig.w->state.saveToDisk = true;
+    QElapsedTimer clock;
+    clock.start();
+    rig.w->cmdRead->click();
+    QVERIFY(rig.w->tmrTimeout->isActive());
+    // Enabling the running time-out again does not restart its countdown.
+    QTest::qWait(300);
+    rig.w->protocol->requestData();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w.status(), timeoutText, 2000);
+    QVERIFY2(clock.elapsed() < 900, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!rig.w->tmrTimeout->isActive());
+    QCOMPARE(rig.w.probe.stopCalls, continuous ? 1 : 0);
+    QVERIFY(rig.w.probe.records.isEmpty());
+}
+
+void DeviceLinkE2ETest::sendFailureOnClosedPort()
+{
+    Rig rig({QStringLiteral("--no-pacing")});
+    rig.w->MSComm1->setPortOpen(false);
+    rig.w->state.continuousFlag = true;
+    rig.w->lblCh[0]->setText(QStringLiteral("22.0"));
+    rig.w->cmdRead->click();
+    QCOMPARE(rig.w.status(),
+             QStringLiteral("Error 8018 received. If problem persists please restart Tervalo."));
+    QVERIFY(!rig.w->tmrTimeout->isActive());
+    QCOMPARE(rig.w.probe.stopCalls, 1);
+    QCOMPARE(rig.w->lblCh[0]->text(), QStringLiteral("22.0"));
+}
+
+void DeviceLinkE2ETest::unplugWhileWaitingRecoversAtNextRequest()
+{
+    Rig rig({QStringLiteral("--fault"), QStringLiteral("unplug"), QStringLiteral("--replug-ms"),
+             QStringLiteral("800")});
+    rig.w->state.continuousFlag = true;
+    rig.w->state.saveToDisk = true;
+    rig.w->cmdRead->click();
+    QVERIFY(rig.sim.waitForLine(QStringLiteral("UNPLUGGED"), 3000));
+    // The vanished device is noticed at once: port closed, time-out off, the run stopped.
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.w->MSComm1->PortOpen(), 2000);
+    QVERIFY(rig.w->state.suspendFlag);
+    QVERIFY(!rig.w->tmrTimeout->isActive());
+    QCOMPARE(rig.w.probe.stopCalls, 1);
+    QVERIFY(rig.w.status().startsWith(QStringLiteral("Error ")));
+
+    // A reading while the card is still away fails to send, and the one after it tries again.
+    rig.w->cmdRead->click();
+    QVERIFY(rig.w.status().startsWith(QStringLiteral("Error ")));
+    QVERIFY(rig.sim.waitForLine(QStringLiteral("READY"), 5000));
+    rig.sim.command(QStringLiteral("fault none"));
+    QTest::qWait(200);
+    QVERIFY(rig.read());
+    QVERIFY(rig.w->MSComm1->PortOpen());
+    QCOMPARE(rig.w.status(), defaultStatus);
+}
+
+void DeviceLinkE2ETest::answersDuringADecodeAreNotMixed()
+{
+    Rig rig({QStringLiteral("--no-pacing")});
+    rig.w->state.saveToDisk = true;
+    const QString first = QStringLiteral("T0") + QStringLiteral("01110 1120 1130 1140 1150 1160");
+    const QString second = QStringLiteral("T0") + QStringLiteral("02220 2222 2230 2240 2250 2260");
+
+    // The decode of the first answer lets window events run between its channels; the second
+    // answer lands in exactly such a pause.
+    bool sent = false;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (sent || rig.w->protocol->receivedData.isEmpty())
+            return;
+        sent = true;
+        QVERIFY(rig.sim.command(QStringLiteral("send ") + second));
+        QTest::qSleep(100); // on the line before the decode goes on
+    });
+    watch.start();
+    QVERIFY(rig.sim.command(QStringLiteral("send ") + first));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.w.probe.records.size(), 2, 3000);
+    QVERIFY(sent);
+    QTest::qWait(100);
+    QCOMPARE(rig.w.probe.records.size(), 2);
+    QVERIFY2(rig.w.probe.records[0].endsWith(QStringLiteral(",c,1110,1120,1130,1140,1150,1160,")),
+             qPrintable(rig.w.probe.records[0]));
+    QVERIFY2(rig.w.probe.records[1].endsWith(QStringLiteral(",c,2220,2222,2230,2240,2250,2260,")),
+             qPrintable(rig.w.probe.records[1]));
+    QCOMPARE(rig.w.labels()[1], QStringLiteral("2222"));
+}
+
+QTEST_MAIN(DeviceLinkE2ETest)
+#include "devicelink_e2e_test.moc"
