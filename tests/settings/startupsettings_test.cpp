@@ -1,0 +1,193 @@
+#include "settings/registryfile.h"
+#include "settings/startupsettings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace fs = std::filesystem;
+using namespace RegistryManagement;
+
+namespace {
+
+// Records what the start-up step hands to the window.
+struct FakeWindow : SettingsWindow
+{
+    int16_t channels[6] = {-9, -9, -9, -9, -9, -9};
+    std::string address = "unset";
+    std::string unit = "unset";
+    void setChannelValue(int index, int16_t value) override { channels[index] = value; }
+    void setAddressText(const std::string &text) override { address = text; }
+    void setDataOutputValueToTrue(const std::string &dataOutput) override { unit = dataOutput; }
+};
+
+class StartupSettings : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              ("tervalo-startup-" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir);
+        file = dir / "Tervalo.reg";
+        setStoreFile(file.string());
+        setRegistryBackend(&fileStore);
+    }
+    void TearDown() override
+    {
+        setRegistryBackend(nullptr);
+        setStoreFile({});
+        fs::remove_all(dir);
+    }
+    void put(const std::string &values)
+    {
+        std::ofstream(file, std::ios::binary)
+            << "Windows Registry Editor Version 5.00\n\n"
+               "[HKEY_CURRENT_USER\\Software\\Quillmar\\Tervalo]\n"
+            << values;
+    }
+    std::optional<StoreValue> stored(const std::string &name) const
+    {
+        std::ifstream in(file, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        auto tree = parseStoreText(text);
+        StoreKey *key = tree ? tree->findKey(SETTINGS_KEY) : nullptr;
+        StoreValue *value = key ? key->findValue(name) : nullptr;
+        return value ? std::optional(*value) : std::nullopt;
+    }
+
+    FileBackend fileStore;
+    fs::path dir;
+    fs::path file;
+};
+
+TEST_F(StartupSettings, FirstRunCreatesElevenDefaultsAndAppliesThem)
+{
+    ensureDefaultSettings();
+    const std::pair<const char *, int32_t> numbers[] = {
+        {"Channel 1", 1}, {"Channel 2", 1}, {"Channel 3", 1}, {"Channel 4", 1},
+        {"Channel 5", 1}, {"Channel 6", 1}, {"Port No", 0},   {"SampleRate", 0},
+        {"Address", 0},   {"Update Time", 1}};
+    for (const auto &[name, value] : numbers) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(stored(name));
+        EXPECT_EQ(stored(name)->type, uint32_t(REG_DWORD));
+        EXPECT_EQ(readKeyValue(SETTINGS_KEY, name), RegValue::fromNumber(value));
+    }
+    ASSERT_TRUE(stored("Data Output"));
+    EXPECT_EQ(stored("Data Output")->type, uint32_t(REG_SZ));
+    EXPECT_EQ(stored("Data Output")->data, std::string("r\0", 2));
+
+    FakeWindow window;
+    applySettings(window);
+    for (int16_t channel : window.channels)
+        EXPECT_EQ(channel, 1);
+    EXPECT_EQ(window.address, "0");
+    EXPECT_EQ(window.unit, "r");
+    EXPECT_EQ(savedPortIndex, 0);
+    EXPECT_EQ(savedSampleRateIndex, 0);
+}
+
+TEST_F(StartupSettings, DefaultsReplaceOnlyWhatIsMissingOrEmpty)
+{
+    struct Case
+    {
+        const char *line;      // as stored before the start
+        const char *name;
+        RegValue after;        // what the start leaves
+    };
+    const Case cases[] = {
+        {"\"Update Time\"=dword:00000000", "Update Time", RegValue::fromNumber(1)},
+        {"\"Update Time\"=dword:00000005", "Update Time", RegValue::fromNumber(5)},
+        {"\"Data Output\"=dword:00000000", "Data Output", RegValue::fromText("r")},
+        {"\"Data Output\"=\"f\"", "Data Output", RegValue::fromText("f")},
+        {"\"Channel 3\"=\"\"", "Channel 3", RegValue::fromNumber(1)},
+        {"\"Channel 3\"=dword:00000000", "Channel 3", RegValue::fromNumber(0)},
+        {"\"Port No\"=hex:01,02", "Port No", RegValue::fromNumber(0)},
+        {"\"Address\"=\"3\"", "Address", RegValue::fromText("3")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        put(std::string(c.line) + "\n");
+        ensureDefaultSettings();
+        EXPECT_EQ(readKeyValue(SETTINGS_KEY, c.name), c.after);
+    }
+}
+
+TEST_F(StartupSettings, StoredValuesReachTheWindow)
+{
+    put("\"Channel 2\"=dword:00000000\n"
+        "\"Channel 5\"=\"0\"\n"
+        "\"Port No\"=\"3\"\n"
+        "\"Address\"=dword:00000005\n"
+        "\"SampleRate\"=dword:00000008\n"
+        "\"Data Output\"=\"c\"\n");
+    ensureDefaultSettings();
+    FakeWindow window;
+    applySettings(window);
+    const int16_t expected[6] = {1, 0, 1, 1, 0, 1};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(window.channels[i], expected[i]) << "channel " << i + 1;
+    EXPECT_EQ(savedPortIndex, 3); // a number stored as text is applied as the number
+    EXPECT_EQ(window.address, "5");
+    EXPECT_EQ(savedSampleRateIndex, 8);
+    EXPECT_EQ(window.unit, "c");
+}
+
+TEST_F(StartupSettings, HandEditsThatCannotApplyFallBackToDefaults)
+{
+    put("\"Channel 1\"=dword:00000007\n"
+        "\"Channel 2\"=\"yes\"\n"
+        "\"Channel 3\"=dword:00000002\n"
+        "\"Port No\"=dword:00010000\n"
+        "\"SampleRate\"=\"fast\"\n"
+        "\"Data Output\"=\"x\"\n");
+    FakeWindow window;
+    applySettings(window);
+    EXPECT_EQ(window.channels[0], 1);
+    EXPECT_EQ(window.channels[1], 1);
+    EXPECT_EQ(window.channels[2], 2); // the grey state is a state of the box; the window decides
+    EXPECT_EQ(savedPortIndex, 0);
+    EXPECT_EQ(savedSampleRateIndex, 0);
+    EXPECT_EQ(window.unit, "x"); // selects no unit option; the window's rule
+}
+
+TEST_F(StartupSettings, StoreOutOfReachGivesWhatEmptyGives)
+{
+    // A store below a plain file can never be created, not even by root.
+    std::ofstream(dir / "blocker") << "x";
+    setStoreFile((dir / "blocker" / "Tervalo.reg").string());
+    ensureDefaultSettings();
+    FakeWindow window;
+    applySettings(window);
+    for (int16_t channel : window.channels)
+        EXPECT_EQ(channel, 0);
+    EXPECT_EQ(window.address, "");
+    EXPECT_EQ(window.unit, "");
+}
+
+TEST(StartupConversions, ToInt16)
+{
+    struct Case
+    {
+        RegValue value;
+        std::optional<int16_t> expected;
+    };
+    const Case cases[] = {
+        {RegValue{}, 0},
+        {RegValue::fromNumber(-1), -1},
+        {RegValue::fromNumber(32768), std::nullopt},
+        {RegValue::fromText("3"), 3},
+        {RegValue::fromText(" 12 "), 12},
+        {RegValue::fromText("-32768"), -32768},
+        {RegValue::fromText("40000"), std::nullopt},
+        {RegValue::fromText(""), std::nullopt},
+        {RegValue::fromText("3x"), std::nullopt},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(toInt16(c.value), c.expected) << c.value.asText();
+}
+
+} // namespace
