@@ -1,31 +1,63 @@
 #include "app/frmmain.h"
 
+#include "acquisition/acquisitioncycle.h"
+#include "app/frmabout.h"
+#include "app/help.h"
+#include "app/images/productimages.h"
 #include "app/twips.h"
 #include "common/branding.h"
 #include "common/focusloss.h"
 #include "device/mscomm.h"
 #include "device/sysinfo.h"
+#include "acquisition/hirestimer.h"
+#include "output/datalog.h"
+#include "output/frmgraph.h"
+#include "output/graph.h"
+#include "output/readingsdisplay.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 
 namespace tervalo {
 
 namespace {
 
-template <typename T> T *place(QWidget *parent, const char *name, QRect rect)
+template <typename T>
+T *place(QWidget *parent, const QString &name, const QRect &rect, const QString &text = {})
 {
-    auto *w = new T(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(rect);
-    return w;
+    auto *control = new T(parent);
+    control->setObjectName(name);
+    control->setGeometry(rect);
+    if constexpr (requires { control->setText(text); }) {
+        if (!text.isEmpty())
+            control->setText(text);
+    }
+    return control;
 }
+
+QLabel *rightAligned(QLabel *label)
+{
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+// The shortcuts of the menu bar work from every control. A text box would otherwise keep Ctrl+X
+// (cut) for itself, and Exit would not end the program while the address box has the focus.
+const QKeySequence menuShortcuts[] = {QKeySequence(Qt::CTRL | Qt::Key_X),
+                                      QKeySequence(Qt::CTRL | Qt::Key_S),
+                                      QKeySequence(Qt::CTRL | Qt::Key_G),
+                                      QKeySequence(Qt::CTRL | Qt::Key_H)};
 
 } // namespace
 
@@ -33,7 +65,20 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tervalo by Quillmar"));
+    setWindowIcon(productIcon());
+    endProgram = [] { QCoreApplication::exit(0); };
+
+    // 8.25 points at 96 dots per inch: eleven pixels, whatever the screen claims, so the captions
+    // fit their controls as the layout was drawn.
+    QFont font = this->font();
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(11);
+    setFont(font);
+
     createControls();
+    createMenus();
+    setTabOrder();
     connectHandlers();
 }
 
@@ -42,45 +87,76 @@ frmMain::~frmMain() = default;
 void frmMain::createControls()
 {
     auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setMinimumSize(twipsToPixels(6195), twipsToPixels(3840));
     setCentralWidget(client);
-    client->setFixedSize(twipsToPixels(6195), twipsToPixels(3840));
 
-    frmChSelect = place<QGroupBox>(client, "frmChSelect", twipsRect(120, 0, 3855, 3375));
-    lblTemperature = place<QLabel>(frmChSelect, "lblTemperature", twipsRect(1560, 240, 975, 255));
-    lblTemperature->setText(QStringLiteral("Temperature"));
+    frmChSelect = place<QGroupBox>(client, QStringLiteral("frmChSelect"), twipsRect(120, 0, 3855, 3375));
+    lblTemperature = place<QLabel>(frmChSelect, QStringLiteral("lblTemperature"),
+                                   twipsRect(1560, 240, 975, 255), QStringLiteral("Temperature"));
+    static const int unitTops[6] = {480, 735, 975, 1230, 1470, 1725};
     for (int i = 0; i < 6; ++i) {
-        chkCh[i] = place<QCheckBox>(frmChSelect, "chkCh", twipsRect(120, 480 + 240 * i, 1095, 255));
-        chkCh[i]->setObjectName(QStringLiteral("chkCh%1").arg(i));
-        chkCh[i]->setText(QStringLiteral("Channel %1").arg(i + 1));
+        const int top = 480 + 240 * i;
+        chkCh[i] = place<QCheckBox>(frmChSelect, QStringLiteral("chkCh%1").arg(i),
+                                    twipsRect(120, top, 1095, 255), QStringLiteral("Channel %1").arg(i + 1));
         chkCh[i]->setChecked(true);
-        lblCh[i] = place<QLabel>(frmChSelect, "lblCh", twipsRect(1320, 480 + 240 * i, 1335, 285));
-        lblCh[i]->setObjectName(QStringLiteral("lblCh%1").arg(i));
+        lblCh[i] = place<QLabel>(frmChSelect, QStringLiteral("lblCh%1").arg(i),
+                                 twipsRect(1320, top, 1335, 285));
         lblCh[i]->setAlignment(Qt::AlignCenter);
         lblCh[i]->setFrameShape(QFrame::Box);
         lblCh[i]->setAutoFillBackground(true);
         QPalette white = lblCh[i]->palette();
         white.setColor(QPalette::Window, Qt::white);
         lblCh[i]->setPalette(white);
+        lblTemp[i] = place<QLabel>(frmChSelect, QStringLiteral("lblTemp%1").arg(i),
+                                   twipsRect(2760, unitTops[i], 975, 255), QStringLiteral("Raw"));
     }
-    lblPortNo = place<QLabel>(frmChSelect, "lblPortNo", twipsRect(120, 2280, 975, 255));
-    lblPortNo->setText(QStringLiteral("Comm Port #"));
-    lblPortNo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    cmbPort = place<QComboBox>(frmChSelect, "cmbPort", twipsRect(1200, 2280, 615, 315));
+    lblPortNo = rightAligned(place<QLabel>(frmChSelect, QStringLiteral("lblPortNo"),
+                                           twipsRect(120, 2280, 975, 255), QStringLiteral("Comm Port #")));
+    cmbPort = place<QComboBox>(frmChSelect, QStringLiteral("cmbPort"), twipsRect(1200, 2280, 615, 315));
     cmbPort->setEditable(true);
     cmbPort->setInsertPolicy(QComboBox::NoInsert);
-    lblAddress = place<QLabel>(frmChSelect, "lblAddress", twipsRect(480, 2640, 615, 255));
-    lblAddress->setText(QStringLiteral("Address"));
-    lblAddress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    txtAddress = place<QLineEdit>(frmChSelect, "txtAddress", twipsRect(1200, 2640, 615, 255));
-    txtAddress->setText(QStringLiteral("0"));
-    lblAddressDesc = place<QLabel>(frmChSelect, "lblAddressDesc", twipsRect(1920, 2670, 375, 255));
-    lblAddressDesc->setText(QStringLiteral("0 - 7"));
+    lblAddress = rightAligned(place<QLabel>(frmChSelect, QStringLiteral("lblAddress"),
+                                            twipsRect(480, 2640, 615, 255), QStringLiteral("Address")));
+    txtAddress = place<QLineEdit>(frmChSelect, QStringLiteral("txtAddress"),
+                                  twipsRect(1200, 2640, 615, 255), QStringLiteral("0"));
+    lblAddressDesc = place<QLabel>(frmChSelect, QStringLiteral("lblAddressDesc"),
+                                   twipsRect(1920, 2670, 375, 255), QStringLiteral("0 - 7"));
+    lblUpdateTime = rightAligned(place<QLabel>(frmChSelect, QStringLiteral("lblUpdateTime"),
+                                               twipsRect(-120, 3050, 1215, 255), QStringLiteral("Sample Rate")));
+    cmbSampleRate = place<QComboBox>(frmChSelect, QStringLiteral("cmbSampleRate"),
+                                     twipsRect(1200, 3000, 1095, 315));
+    cmbSampleRate->setEditable(true);
+    cmbSampleRate->setInsertPolicy(QComboBox::NoInsert);
 
-    cmdRead = place<QPushButton>(client, "cmdRead", twipsRect(4200, 2040, 1815, 375));
-    cmdRead->setText(QStringLiteral("&Read Data"));
-    lblStringDisplay = place<QLabel>(client, "lblStringDisplay", twipsRect(30, 3555, 6135, 255));
+    frameDataOutputSelect = place<QGroupBox>(frmChSelect, QStringLiteral("frameDataOutputSelect"),
+                                             twipsRect(2400, 2040, 1335, 1215));
+    frameDataOutputSelect->setTitle(QStringLiteral("Data Output"));
+    frameDataOutputSelect->setToolTip(QStringLiteral("Raw Data, Celsius, or Fahrenheit"));
+    OptRaw = place<QRadioButton>(frameDataOutputSelect, QStringLiteral("OptRaw"),
+                                 twipsRect(120, 240, 1095, 255), QStringLiteral("Raw Data"));
+    OptCelsius = place<QRadioButton>(frameDataOutputSelect, QStringLiteral("OptCelsius"),
+                                     twipsRect(120, 600, 855, 255), QStringLiteral("Celsius"));
+    OptFahrenheit = place<QRadioButton>(frameDataOutputSelect, QStringLiteral("OptFahrenheit"),
+                                        twipsRect(120, 960, 1095, 195), QStringLiteral("Fahrenheit"));
+    OptRaw->setChecked(true);
+
+    Picture1 = place<QLabel>(client, QStringLiteral("Picture1"), twipsRect(4800, 30, 615, 1215));
+    Picture1->setAlignment(Qt::AlignCenter);
+    Picture1->setPixmap(thermometerPixmap(QSize(41, 80)));
+    chkSave = place<QCheckBox>(client, QStringLiteral("chkSave"), twipsRect(4440, 1250, 1335, 255),
+                               QStringLiteral("&Save to Disk"));
+    cmdGraph = place<QPushButton>(client, QStringLiteral("cmdGraph"), twipsRect(4200, 1560, 1815, 375),
+                                  QStringLiteral("View &Graph"));
+    cmdRead = place<QPushButton>(client, QStringLiteral("cmdRead"), twipsRect(4200, 2040, 1815, 375),
+                                 QStringLiteral("&Read Data"));
+    cmdContinuous = place<QPushButton>(client, QStringLiteral("cmdContinuous"),
+                                       twipsRect(4200, 2520, 1815, 375), QStringLiteral("&Continuous"));
+    cmdExit = place<QPushButton>(client, QStringLiteral("cmdExit"), twipsRect(4200, 3000, 1815, 375),
+                                 QStringLiteral("E&xit"));
+    lblStringDisplay = place<QLabel>(client, QStringLiteral("lblStringDisplay"),
+                                     twipsRect(30, 3555, 6135, 255), defaultStatusText());
     lblStringDisplay->setFrameShape(QFrame::Box);
-    lblStringDisplay->setText(defaultStatusText());
 
     MSComm1 = new MSComm(this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
@@ -89,29 +165,134 @@ void frmMain::createControls()
     tmrTimeout->setInterval(500);
     sysInfo = new SysInfo(this);
     sysInfo->setObjectName(QStringLiteral("sysInfo"));
+
+    // Nothing is where a combo box's or a text box's focus is expected to end up but the
+    // controls themselves; these catch the menu shortcuts that a text field would keep.
+    for (QWidget *field : {static_cast<QWidget *>(txtAddress), static_cast<QWidget *>(cmbPort->lineEdit()),
+                           static_cast<QWidget *>(cmbSampleRate->lineEdit())})
+        field->installEventFilter(this);
+}
+
+void frmMain::createMenus()
+{
+    const auto action = [this](QMenu *menu, const char *name, const QString &text,
+                               const QKeySequence &shortcut = {}) {
+        auto *item = menu->addAction(text);
+        item->setObjectName(QString::fromLatin1(name));
+        item->setShortcut(shortcut);
+        item->setShortcutContext(Qt::WindowShortcut);
+        return item;
+    };
+    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuExit = action(mnuFile, "mnuExit", QStringLiteral("E&xit"), menuShortcuts[0]);
+
+    mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    mnuTools->setObjectName(QStringLiteral("mnuTools"));
+    mnuContinuous = action(mnuTools, "mnuContinuous", QStringLiteral("&Continuous"));
+    mnuSave = action(mnuTools, "mnuSave", QStringLiteral("Sa&ve to Disk"), menuShortcuts[1]);
+    mnuSave->setCheckable(true);
+
+    mnuView = menuBar()->addMenu(QStringLiteral("&View"));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    mnuGraph = action(mnuView, "mnuGraph", QStringLiteral("&Graph"), menuShortcuts[2]);
+
+    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuAbout = action(mnuHelp, "mnuAbout", QStringLiteral("&About"));
+    mnuGetHelp = action(mnuHelp, "mnuGetHelp", QStringLiteral("&Help"), menuShortcuts[3]);
+}
+
+void frmMain::setTabOrder()
+{
+    // Leaving the port list, the address box or the rate list is what applies a change to them,
+    // so the order in which Tab visits the controls matters.
+    const QWidget *order[] = {chkSave,    cmdGraph, cmdRead,       cmdContinuous, cmdExit,
+                              cmbPort,    txtAddress, cmbSampleRate, OptRaw,      OptCelsius,
+                              OptFahrenheit, chkCh[3], chkCh[2],    chkCh[1],      chkCh[0],
+                              chkCh[5],   chkCh[4]};
+    for (size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(const_cast<QWidget *>(order[i - 1]), const_cast<QWidget *>(order[i]));
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setFocusPolicy(Qt::NoFocus);
 }
 
 void frmMain::connectHandlers()
 {
-    DeviceLinkControls controls;
-    controls.MSComm1 = MSComm1;
-    controls.cmbPort = cmbPort;
-    controls.txtAddress = txtAddress;
-    controls.chkCh = chkCh;
-    controls.lblCh = lblCh;
-    controls.lblStringDisplay = lblStringDisplay;
-    controls.tmrTimeout = tmrTimeout;
-    DeviceLinkHooks hooks;
-    ports = std::make_unique<PortManagement>(state, controls, hooks);
-    protocol = std::make_unique<ReadingProtocol>(state, *ports, controls, hooks);
+    DeviceLinkControls link;
+    link.MSComm1 = MSComm1;
+    link.cmbPort = cmbPort;
+    link.txtAddress = txtAddress;
+    link.chkCh = chkCh;
+    link.lblCh = lblCh;
+    link.lblStringDisplay = lblStringDisplay;
+    link.tmrTimeout = tmrTimeout;
+    ports = std::make_unique<PortManagement>(state, link, DeviceLinkHooks{});
+    protocol = std::make_unique<ReadingProtocol>(state, *ports, link, DeviceLinkHooks{});
+
+    AcquisitionControls acq;
+    acq.cmdRead = cmdRead;
+    acq.cmdContinuous = cmdContinuous;
+    acq.mnuContinuous = mnuContinuous;
+    acq.cmbSampleRate = cmbSampleRate;
+    acq.lblStringDisplay = lblStringDisplay;
+    acquisition = std::make_unique<AcquisitionCycle>(state, acq);
+    AcquisitionHooks acqHooks;
+    acqHooks.requestData = [this] { protocol->requestData(); };
+    acqHooks.setControlState = [this](bool enabled) { setControlState(enabled); };
+    acquisition->setHooks(acqHooks);
+
+    ReadingsDisplayControls shown;
+    shown.frameDataOutputSelect = frameDataOutputSelect;
+    shown.OptRaw = OptRaw;
+    shown.OptCelsius = OptCelsius;
+    shown.OptFahrenheit = OptFahrenheit;
+    shown.lblCh = lblCh;
+    shown.lblTemp = lblTemp;
+    display = std::make_unique<ReadingsDisplay>(state, shown);
+
+    DataLogControls log;
+    log.chkSave = chkSave;
+    log.mnuSave = mnuSave;
+    log.lblStringDisplay = lblStringDisplay;
+    log.dialogParent = this;
+    dataLog = std::make_unique<DataLog>(state, log);
+
+    graph = std::make_unique<GraphPlot>();
+    GraphHooks graphHooks;
+    graphHooks.unitName = [this] { return display->unitName(); };
+    graphHooks.channelValue = [this] { return protocol->channelValue; };
+    graphHooks.enableCommTimer = [this](bool enabled) {
+        acquisition->hiResTimer()->setEnabled(QStringLiteral("commTimer"), enabled);
+    };
+    graphHooks.continuousFlag = [this] { return state.continuousFlag; };
+    graph->setHooks(graphHooks);
+    connect(cmdGraph, &QPushButton::clicked, graph.get(), &GraphPlot::cmdGraph_Click);
+    connect(mnuGraph, &QAction::triggered, graph.get(), &GraphPlot::mnuGraph_Click);
+
+    ReadingsDisplayHooks shownHooks;
+    shownHooks.graphVisible = [this] { return graph->graphVisible(); };
+    shownHooks.initGraph = [this] { graph->initGraph(); };
+    display->setHooks(shownHooks);
+
+    DeviceLinkHooks linkHooks;
+    linkHooks.cmdContinuous_Click = [this] { acquisition->cmdContinuous_Click(); };
+    linkHooks.graphVisible = [this] { return graph->graphVisible(); };
+    linkHooks.updateGraph = [this] { graph->updateGraph(); };
+    linkHooks.saveData = [this](const QString &record) { dataLog->saveData(record); };
+    setDeviceLinkHooks(linkHooks);
 
     connect(MSComm1, &MSComm::OnComm, protocol.get(), &ReadingProtocol::MSComm1_OnComm);
     connect(MSComm1, &MSComm::deviceLost, ports.get(), &PortManagement::MSComm1_DeviceLost);
     connect(tmrTimeout, &QTimer::timeout, protocol.get(), &ReadingProtocol::tmrTimeout_Timer);
     connect(sysInfo, &SysInfo::PowerSuspend, ports.get(), &PortManagement::sysInfo_PowerSuspend);
-    connect(cmdRead, &QPushButton::clicked, protocol.get(), &ReadingProtocol::requestData);
     FocusLossFilter::attach(cmbPort, [this] { ports->cmbPort_LostFocus(); });
     FocusLossFilter::attach(txtAddress, [this] { ports->txtAddress_LostFocus(); });
+    connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(mnuAbout, &QAction::triggered, this, [this] { frmAbout::showAbout(this); });
+    connect(mnuGetHelp, &QAction::triggered, this, [] { mnuGetHelp_Click(); });
+    installHelpShortcut(this);
 }
 
 void frmMain::setDeviceLinkHooks(const DeviceLinkHooks &hooks)
@@ -120,16 +301,97 @@ void frmMain::setDeviceLinkHooks(const DeviceLinkHooks &hooks)
     protocol->setHooks(hooks);
 }
 
+void frmMain::Show()
+{
+    if (!m_loaded) {
+        m_loaded = true;
+        Form_Load();
+    }
+    show();
+    chkSave->setFocus(Qt::OtherFocusReason);
+}
+
 void frmMain::Form_Load()
 {
-    state.tempType = QStringLiteral("c");
-    ports->probePorts(0);
+    mnuSave->setChecked(false);
+    SetPriority(-2, 256);
+    acquisition->createTimer();
+    RegistryManagement::ensureDefaultSettings();
+    RegistryManagement::applySettings(*this);
+    ports->probePorts(RegistryManagement::savedPortIndex);
+    acquisition->fillRateList(RegistryManagement::savedSampleRateIndex);
+    state.continuousFlag = false;
+    setAppHelpFile();
+}
+
+void frmMain::setControlState(bool enabled)
+{
+    cmbSampleRate->setEnabled(enabled);
+    cmbPort->setEnabled(enabled);
+    txtAddress->setEnabled(enabled);
+    cmdRead->setEnabled(enabled);
+    chkSave->setEnabled(enabled);
+    frameDataOutputSelect->setEnabled(enabled);
+    mnuSave->setEnabled(enabled);
+    for (QCheckBox *box : chkCh)
+        box->setEnabled(enabled);
+}
+
+void frmMain::cmdExit_Click()
+{
+    endProgram();
+}
+
+void frmMain::mnuExit_Click()
+{
+    cmdExit_Click();
+}
+
+void frmMain::setChannelValue(int index, int16_t value)
+{
+    // The boxes have two states; a stored grey state shows unchecked, which is also how the
+    // decoding treats it.
+    chkCh[index]->setChecked(value == 1);
+}
+
+void frmMain::setAddressText(const std::string &text)
+{
+    txtAddress->setText(QString::fromStdString(text));
+}
+
+void frmMain::setDataOutputValueToTrue(const std::string &dataOutput)
+{
+    display->setDataOutputValueToTrue(QString::fromStdString(dataOutput));
+}
+
+void frmMain::Form_Unload()
+{
+    MSComm1->setPortOpen(false);
+    // With the graph or the about box still open the program goes on; a run left going would
+    // keep sending requests on a closed port and stop with an error nobody sees.
+    if (state.continuousFlag)
+        acquisition->cmdContinuous_Click();
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    MSComm1->setPortOpen(false);
+    Form_Unload();
     event->accept();
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QKeySequence pressed(key->keyCombination());
+        for (const QKeySequence &shortcut : menuShortcuts) {
+            if (pressed == shortcut) {
+                event->ignore();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 } // namespace tervalo

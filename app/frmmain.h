@@ -2,65 +2,125 @@
 
 #include "common/windowstate.h"
 #include "device/devicelink.h"
+#include "settings/startupsettings.h"
 
 #include <QMainWindow>
 
 #include <array>
+#include <functional>
 #include <memory>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
+class QRadioButton;
 class QTimer;
 
 namespace tervalo {
 
+class AcquisitionCycle;
+class DataLog;
+class GraphPlot;
 class MSComm;
+class ReadingsDisplay;
 class SysInfo;
 
-// The main window: it creates the controls under their names and connects each to the handler
-// class of its subsystem.
-class frmMain : public QMainWindow
+// The main window. It creates the controls under their names at their places, runs the start-up
+// in its fixed order and switches the settings controls between idle and running. What the
+// controls do lives in the handler class of each subsystem; this class only connects them.
+class frmMain : public QMainWindow, public RegistryManagement::SettingsWindow
 {
     Q_OBJECT
 public:
     explicit frmMain(QWidget *parent = nullptr);
     ~frmMain() override;
 
+    // Loads the window (once) and shows it without making it modal.
+    void Show();
+
     void Form_Load();
-    void setDeviceLinkHooks(const DeviceLinkHooks &hooks);
+    void setControlState(bool state);
+    void cmdExit_Click();
+    void mnuExit_Click();
+
+    // How Exit ends the process; tests replace it.
+    std::function<void()> endProgram;
 
     WindowState state;
 
+    // Channels and link settings
     QGroupBox *frmChSelect = nullptr;
+    QLabel *lblTemperature = nullptr;
     std::array<QCheckBox *, 6> chkCh{};
     std::array<QLabel *, 6> lblCh{};
     std::array<QLabel *, 6> lblTemp{};
-    QLabel *lblTemperature = nullptr;
     QLabel *lblPortNo = nullptr;
     QComboBox *cmbPort = nullptr;
     QLabel *lblAddress = nullptr;
     QLineEdit *txtAddress = nullptr;
     QLabel *lblAddressDesc = nullptr;
+    QLabel *lblUpdateTime = nullptr;
+    QComboBox *cmbSampleRate = nullptr;
+    QGroupBox *frameDataOutputSelect = nullptr;
+    QRadioButton *OptRaw = nullptr;
+    QRadioButton *OptCelsius = nullptr;
+    QRadioButton *OptFahrenheit = nullptr;
+    // Actions and status
+    QLabel *Picture1 = nullptr;
+    QCheckBox *chkSave = nullptr;
+    QPushButton *cmdGraph = nullptr;
     QPushButton *cmdRead = nullptr;
+    QPushButton *cmdContinuous = nullptr;
+    QPushButton *cmdExit = nullptr;
     QLabel *lblStringDisplay = nullptr;
-
+    // Menus
+    QMenu *mnuFile = nullptr;
+    QAction *mnuExit = nullptr;
+    QMenu *mnuTools = nullptr;
+    QAction *mnuContinuous = nullptr;
+    QAction *mnuSave = nullptr;
+    QMenu *mnuView = nullptr;
+    QAction *mnuGraph = nullptr;
+    QMenu *mnuHelp = nullptr;
+    QAction *mnuAbout = nullptr;
+    QAction *mnuGetHelp = nullptr;
+    // Components without a face
     MSComm *MSComm1 = nullptr;
     QTimer *tmrTimeout = nullptr;
     SysInfo *sysInfo = nullptr;
 
+    // The subsystems' handlers
     std::unique_ptr<PortManagement> ports;
     std::unique_ptr<ReadingProtocol> protocol;
+    std::unique_ptr<AcquisitionCycle> acquisition;
+    std::unique_ptr<ReadingsDisplay> display;
+    std::unique_ptr<DataLog> dataLog;
+    std::unique_ptr<GraphPlot> graph;
+
+    void setDeviceLinkHooks(const DeviceLinkHooks &hooks);
+
+    // What the stored settings put into the window at start-up.
+    void setChannelValue(int index, int16_t value) override;
+    void setAddressText(const std::string &text) override;
+    void setDataOutputValueToTrue(const std::string &dataOutput) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();
+    void createMenus();
+    void setTabOrder();
     void connectHandlers();
+    void Form_Unload();
+
+    bool m_loaded = false;
 };
 
 } // namespace tervalo

@@ -10,9 +10,9 @@ packages=(
   fonts-liberation fonts-dejavu-core
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(clang libclang-rt-14-dev xvfb xauth imagemagick)
+  packages+=(clang libclang-rt-14-dev xvfb xauth imagemagick xdotool poppler-utils)
 else
-  packages+=(xvfb xauth imagemagick)
+  packages+=(xvfb xauth imagemagick xdotool)
 fi
 
 missing=()

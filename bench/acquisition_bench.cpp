@@ -1,0 +1,375 @@
+// Continuous acquisition against the card simulator, with the program's own classes: the main
+// window's serial port and reading protocol, paced by an acquisition cycle and its sampling timer.
+// It measures how close the requests keep to the ideal grid, how long a complete answer takes to
+// reach the reading labels, and what the run costs in CPU time and memory.
+//
+//   acquisition_bench [--rate 3sps] [--seconds 60] [--sim-arg ARG]...
+//
+// The simulator is $TERVALO_SIMULATOR, else the one built alongside. Settings and simulator links
+// go to private temporary folders, so a run touches neither the user's settings nor their ports.
+
+#include "acquisition/acquisitioncycle.h"
+#include "acquisition/hirestimer.h"
+#include "acquisition/ratetable.h"
+#include "app/frmmain.h"
+#include "device/mscomm.h"
+#include "device/portnumbering.h"
+#include "device/protocol.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include <sys/resource.h>
+
+using namespace tervalo;
+
+namespace {
+
+struct Stats
+{
+    double mean = 0;
+    double p50 = 0;
+    double p99 = 0;
+    double max = 0;
+    size_t count = 0;
+};
+
+Stats statsOf(std::vector<double> values)
+{
+    Stats s;
+    s.count = values.size();
+    if (values.empty())
+        return s;
+    std::sort(values.begin(), values.end());
+    double sum = 0;
+    for (double v : values)
+        sum += v;
+    const auto at = [&](double q) {
+        return values[size_t(std::max(0.0, std::ceil(q * double(values.size())) - 1))];
+    };
+    s.mean = sum / double(values.size());
+    s.p50 = at(0.50);
+    s.p99 = at(0.99);
+    s.max = values.back();
+    return s;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double peakRssMb()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+}
+
+QString simulatorProgram()
+{
+    const QString configured = qEnvironmentVariable("TERVALO_SIMULATOR");
+    if (!configured.isEmpty())
+        return configured;
+    if (QFileInfo::exists(QStringLiteral(TERVALO_SIMULATOR_BUILD_PATH)))
+        return QStringLiteral(TERVALO_SIMULATOR_BUILD_PATH);
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/tervalo-sim");
+}
+
+// Starts the simulator and waits for its READY line; the link it announces is port 1 then. Its
+// output goes to a file, so that the lines it prints for every request do not wake this process
+// and count as the program's work.
+bool startSimulator(QProcess &sim, const QStringList &args, const QString &outputFile)
+{
+    sim.setStandardOutputFile(outputFile);
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(simulatorProgram(), args);
+    if (!sim.waitForStarted(5000))
+        return false;
+    QFile output(outputFile);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 5000) {
+        if (output.open(QIODevice::ReadOnly)) {
+            if (output.readAll().contains("READY "))
+                return true;
+            output.close();
+        }
+        if (sim.waitForFinished(50))
+            return false;
+    }
+    return false;
+}
+
+// Notes when the serial port's descriptor last woke the event loop: the moment the characters it
+// brought became known to the program. Filtered on the application, so it sees the notification
+// before the serial port reads it.
+class SerialWakeWatch : public QObject
+{
+public:
+    explicit SerialWakeWatch(const QElapsedTimer &clock) : m_clock(clock) {}
+    qint64 lastWakeNs = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::SockAct && watched->parent() &&
+            qobject_cast<QSerialPort *>(watched->parent()))
+            lastWakeNs = m_clock.nsecsElapsed();
+        return false;
+    }
+
+private:
+    const QElapsedTimer &m_clock;
+};
+
+// Notes every paint of a reading label. The protocol lets window events run between channels,
+// so labels may be painted while the answer is still being decoded.
+class PaintWatch : public QObject
+{
+public:
+    explicit PaintWatch(const QElapsedTimer &clock) : m_clock(clock) {}
+    std::vector<qint64> paintNs;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            paintNs.push_back(m_clock.nsecsElapsed());
+        return false;
+    }
+
+private:
+    const QElapsedTimer &m_clock;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir runtime;
+    QTemporaryDir config;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Continuous acquisition against the card simulator."));
+    parser.addHelpOption();
+    const QCommandLineOption rateOption(QStringLiteral("rate"),
+                                        QStringLiteral("Sample rate code (default 3sps)."),
+                                        QStringLiteral("code"), QStringLiteral("3sps"));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("Length of the run (default 60)."),
+                                           QStringLiteral("s"), QStringLiteral("60"));
+    const QCommandLineOption simArgOption(QStringLiteral("sim-arg"),
+                                          QStringLiteral("An option for the simulator."),
+                                          QStringLiteral("arg"));
+    parser.addOptions({rateOption, secondsOption, simArgOption});
+    parser.process(app);
+
+    const QString rate = parser.value(rateOption);
+    const std::optional<int> intervalMs = sampleRateInterval(rate);
+    bool secondsOk = false;
+    const double seconds = parser.value(secondsOption).toDouble(&secondsOk);
+    if (!intervalMs || !secondsOk || seconds <= 0) {
+        std::fprintf(stderr, "acquisition_bench: give a rate code such as 3sps and a positive "
+                             "number of seconds\n");
+        return 2;
+    }
+
+    // As at the program's start-up, before anything else runs.
+    SetPriority(-2, 256);
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, 0);
+
+    setSystemSerialPortsListed(false);
+    QProcess sim;
+    if (!startSimulator(sim, parser.values(simArgOption),
+                        runtime.filePath(QStringLiteral("sim.out")))) {
+        std::fprintf(stderr, "acquisition_bench: cannot start %s\n",
+                     qPrintable(simulatorProgram()));
+        return 1;
+    }
+
+    frmMain window;
+    window.state.tempType = QStringLiteral("c");
+    window.ports->probePorts(0);
+    if (!window.MSComm1->PortOpen()) {
+        std::fprintf(stderr, "acquisition_bench: the simulator's port did not open\n");
+        return 1;
+    }
+    window.show();
+
+    // The cycle drives the window's own protocol; its controls are stand-ins nobody sees.
+    QWidget panel;
+    auto *cmdRead = new QPushButton(&panel);
+    auto *cmdContinuous = new QPushButton(&panel);
+    auto *mnuContinuous = new QAction(&panel);
+    auto *cmbSampleRate = new QComboBox(&panel);
+    cmbSampleRate->setEditable(true);
+    auto *status = new QLabel(&panel);
+    AcquisitionCycle cycle(window.state,
+                           {cmdRead, cmdContinuous, mnuContinuous, cmbSampleRate, status});
+
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> requestNs;
+    bool awaitingAnswer = false;
+    cycle.setHooks({[&] {
+                        requestNs.push_back(clock.nsecsElapsed());
+                        awaitingAnswer = true;
+                        window.protocol->requestData();
+                    },
+                    {}});
+    cycle.createTimer();
+    const auto listed = std::find(rateListCodes.begin(), rateListCodes.end(), rate.toStdString());
+    cycle.fillRateList(listed == rateListCodes.end() ? 0 : int(listed - rateListCodes.begin()));
+    if (listed == rateListCodes.end())
+        cycle.hiResTimer()->setInterval(QStringLiteral("commTimer"), *intervalMs);
+
+    SerialWakeWatch wakes(clock);
+    app.installEventFilter(&wakes);
+    PaintWatch paints(clock);
+    for (QLabel *label : window.lblCh)
+        label->installEventFilter(&paints);
+
+    // Connected after the window's own handler, so it runs once the protocol has taken the
+    // answer from the buffer and put the readings on the labels.
+    std::vector<double> labelLatencyMs;
+    std::vector<qint64> answerNs; // when the last character of each answer came in
+    int answers = 0;
+    int errorReadings = 0;
+    QObject::connect(window.MSComm1, &MSComm::OnComm, &app, [&] {
+        if (!awaitingAnswer || window.MSComm1->InBufferCount() != 0)
+            return;
+        awaitingAnswer = false;
+        ++answers;
+        labelLatencyMs.push_back(double(clock.nsecsElapsed() - wakes.lastWakeNs) / 1e6);
+        answerNs.push_back(wakes.lastWakeNs);
+        if (window.lblCh[0]->text() == QStringLiteral("Err"))
+            ++errorReadings;
+    });
+    int timeouts = 0;
+    QObject::connect(window.tmrTimeout, &QTimer::timeout, &app, [&] { ++timeouts; });
+
+    std::printf("acquisition_bench: %s (%d ms) for %.0f s, simulator %s, nice %d\n",
+                qPrintable(rate), *intervalMs, seconds, qPrintable(simulatorProgram()), nice);
+    std::fflush(stdout);
+
+    const double cpuBefore = cpuSeconds();
+    const qint64 startNs = clock.nsecsElapsed();
+    cycle.cmdContinuous_Click();
+    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &app, [&] {
+        cycle.cmdContinuous_Click();
+        // The last request's answer still comes in.
+        QTimer::singleShot(600, &app, &QCoreApplication::quit);
+    });
+    app.exec();
+    const double wallSeconds = double(clock.nsecsElapsed() - startNs) / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+    sim.terminate();
+    sim.waitForFinished(3000);
+
+    // Request n of the run is due at start + n x interval.
+    const double interval = *intervalMs;
+    std::vector<double> gridError;
+    std::vector<double> gridErrorAbs;
+    std::vector<double> periodErrorAbs;
+    double previous = 0;
+    for (size_t n = 0; n < requestNs.size(); ++n) {
+        const double t = double(requestNs[n] - startNs) / 1e6;
+        const double e = t - interval * double(n + 1);
+        gridError.push_back(e);
+        gridErrorAbs.push_back(std::abs(e));
+        periodErrorAbs.push_back(std::abs(t - previous - interval));
+        previous = t;
+    }
+    const size_t readings = requestNs.size();
+    const double meanPeriodError =
+        readings ? (double(requestNs.back() - startNs) / 1e6) / double(readings) - interval : 0;
+    const Stats grid = statsOf(gridError);
+    const Stats gridAbs = statsOf(gridErrorAbs);
+    const Stats period = statsOf(periodErrorAbs);
+    const Stats latency = statsOf(labelLatencyMs);
+    // An answer's labels are on the screen with the last label paint before the next answer
+    // comes in. Labels whose text did not change are not painted again; an answer that changed
+    // none has no paint to measure.
+    std::vector<double> paintLatencyMs;
+    for (size_t k = 0; k < answerNs.size(); ++k) {
+        const qint64 until = k + 1 < answerNs.size() ? answerNs[k + 1] : clock.nsecsElapsed();
+        qint64 last = 0;
+        for (qint64 p : paints.paintNs) {
+            if (p > answerNs[k] && p < until)
+                last = p;
+        }
+        if (last)
+            paintLatencyMs.push_back(double(last - answerNs[k]) / 1e6);
+    }
+    const Stats painted = statsOf(paintLatencyMs);
+    const double cpuPercent = 100.0 * cpu / wallSeconds;
+    const double peakMb = peakRssMb();
+
+    const auto pct = [&](double ms) { return 100.0 * ms / interval; };
+    const auto row = [](const char *what, const QString &value, const char *goal, const char *met) {
+        std::printf("  %-44s %-26s %-12s %s\n", what, qPrintable(value), goal, met);
+    };
+    const auto ms = [&](double v) {
+        return QStringLiteral("%1 ms (%2 %)").arg(v, 0, 'f', 3).arg(pct(v), 0, 'f', 4);
+    };
+    std::printf("\n  requests %zu, answers %d, timeouts %d, error readings %d, wall %.1f s\n\n",
+                readings, answers, timeouts, errorReadings, wallSeconds);
+    std::printf("  %-44s %-26s %-12s %s\n", "measure", "value", "goal", "met");
+    row("mean period error (vs interval)", ms(meanPeriodError), "< 0.05 %",
+        std::abs(pct(meanPeriodError)) < 0.05 ? "yes" : "NO");
+    row("period jitter p99 |period - interval|", ms(period.p99), "< 1 ms",
+        period.p99 < 1 ? "yes" : "NO");
+    row("grid error mean (request - ideal grid)", ms(grid.mean), "", "");
+    row("grid error p50 |request - ideal grid|", ms(gridAbs.p50), "", "");
+    row("grid error p99 |request - ideal grid|", ms(gridAbs.p99), "< 1 ms",
+        gridAbs.p99 < 1 ? "yes" : "NO");
+    row("grid error max |request - ideal grid|", ms(gridAbs.max), "", "");
+    row("grid error of the last request (drift)", ms(gridError.empty() ? 0 : gridError.back()), "",
+        "");
+    row("last character -> labels set, p50", QStringLiteral("%1 ms").arg(latency.p50, 0, 'f', 3),
+        "", "");
+    row("last character -> labels set, p99", QStringLiteral("%1 ms").arg(latency.p99, 0, 'f', 3),
+        "< 2 ms", latency.p99 < 2 ? "yes" : "NO");
+    row("last character -> labels painted, p50",
+        QStringLiteral("%1 ms (n=%2)").arg(painted.p50, 0, 'f', 3).arg(painted.count), "", "");
+    row("last character -> labels painted, p99",
+        QStringLiteral("%1 ms").arg(painted.p99, 0, 'f', 3), "", "");
+    row("CPU time per reading",
+        QStringLiteral("%1 ms").arg(readings ? 1000.0 * cpu / double(readings) : 0, 0, 'f', 3), "",
+        "");
+    row("CPU load (of one core)", QStringLiteral("%1 %").arg(cpuPercent, 0, 'f', 3), "< 1 %",
+        cpuPercent < 1 ? "yes" : "NO");
+    row("peak resident memory", QStringLiteral("%1 MB").arg(peakMb, 0, 'f', 1), "< 80 MB",
+        peakMb < 80 ? "yes" : "NO");
+    return readings > 0 && answers > 0 ? 0 : 1;
+}

@@ -1,0 +1,84 @@
+#include "output/datalog.h"
+
+#include "output/datalogfile.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+
+namespace tervalo {
+
+DataLog::DataLog(WindowState &state, const DataLogControls &controls, SaveFileDialog *dialog,
+                 QObject *parent)
+    : QObject(parent), m_state(state), m_controls(controls),
+      m_ownDialog(dialog ? nullptr : std::make_unique<QtSaveFileDialog>()),
+      m_dialog(dialog ? dialog : m_ownDialog.get())
+{
+    // The box's state, not its click: the menu item switches logging by setting the box, and
+    // that must run the same handler as a click does.
+    connect(m_controls.chkSave, &QCheckBox::stateChanged, this, &DataLog::chkSave_Click);
+    connect(m_controls.mnuSave, &QAction::triggered, this, &DataLog::mnuSave_Click);
+}
+
+DataLog::~DataLog() = default;
+
+void DataLog::showMarkOfBox()
+{
+    // The menu item and the box are one switch; setChecked does not trigger the item, so this
+    // never runs mnuSave_Click again.
+    m_controls.mnuSave->setChecked(m_controls.chkSave->isChecked());
+}
+
+void DataLog::chkSave_Click()
+{
+    m_state.saveToDisk = m_controls.chkSave->checkState() != Qt::Unchecked;
+    if (!m_state.saveToDisk) {
+        showMarkOfBox();
+        return;
+    }
+
+    Filter = QStringLiteral("Comma-separated-value(*.csv)|*.csv");
+    FileName = QStringLiteral("output.csv");
+    QString chosen = FileName;
+    const int result = m_dialog->ShowSave(m_controls.dialogParent, Filter, chosen);
+    if (result == 0) {
+        // The file is created by the first record, not now: choosing a file writes nothing.
+        FileName = chosen;
+        showMarkOfBox();
+        return;
+    }
+
+    m_controls.lblStringDisplay->setText(
+        result == SaveFileDialog::cancelError
+            ? QStringLiteral("No file was selected.")
+            : QStringLiteral("Error %1 was encountered when opening file.").arg(result));
+    m_controls.mnuSave->setChecked(false);
+    FileName.clear();
+    // Runs this handler once more, for the unchecked box, which only switches logging off.
+    m_controls.chkSave->setCheckState(Qt::Unchecked);
+    m_state.saveToDisk = false;
+}
+
+void DataLog::mnuSave_Click()
+{
+    // The check mark always shows the box, so the box says whether logging is on. The mark
+    // itself cannot: Qt flips it before the item reports the click, a direct call does not.
+    const bool on = m_controls.chkSave->isChecked();
+    m_controls.mnuSave->setChecked(!on);
+    m_controls.chkSave->setCheckState(on ? Qt::Unchecked : Qt::Checked);
+    showMarkOfBox();
+}
+
+void DataLog::saveData(const QString &data)
+{
+    if (FileName.isEmpty())
+        return;
+    // The record is lost on failure; logging stays on so the next reading tries again, and the
+    // message stays up for as long as the cause does.
+    const int error = appendLogRecord(FileName, (data + QStringLiteral("\r\n")).toLocal8Bit());
+    if (error != 0)
+        m_controls.lblStringDisplay->setText(
+            QStringLiteral("Error %1 was encountered when writing to disk.").arg(error));
+}
+
+} // namespace tervalo

@@ -1,0 +1,105 @@
+#include "output/readingsdisplay.h"
+
+#include "settings/registrymanagement.h"
+
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+
+namespace tervalo {
+
+ReadingsDisplay::ReadingsDisplay(WindowState &state, const ReadingsDisplayControls &controls,
+                                 QObject *parent)
+    : QObject(parent), m_state(state), m_controls(controls)
+{
+    // An option runs its handler whenever it becomes selected, by a click or by code.
+    const auto onSelect = [this](QRadioButton *option, void (ReadingsDisplay::*handler)()) {
+        connect(option, &QRadioButton::toggled, this, [this, handler](bool selected) {
+            if (selected)
+                (this->*handler)();
+        });
+    };
+    onSelect(m_controls.OptRaw, &ReadingsDisplay::OptRaw_Click);
+    onSelect(m_controls.OptCelsius, &ReadingsDisplay::OptCelsius_Click);
+    onSelect(m_controls.OptFahrenheit, &ReadingsDisplay::OptFahrenheit_Click);
+}
+
+void ReadingsDisplay::OptRaw_Click()
+{
+    selectUnit(QStringLiteral("r"));
+}
+
+void ReadingsDisplay::OptCelsius_Click()
+{
+    selectUnit(QStringLiteral("c"));
+}
+
+void ReadingsDisplay::OptFahrenheit_Click()
+{
+    selectUnit(QStringLiteral("f"));
+}
+
+void ReadingsDisplay::selectUnit(const QString &letter)
+{
+    m_state.tempType = letter;
+    RegistryManagement::saveTextSetting("Data Output", letter.toStdString());
+    updateTempType();
+    if (m_hooks.graphVisible && m_hooks.graphVisible() && m_hooks.initGraph)
+        m_hooks.initGraph();
+    clearTemps();
+}
+
+void ReadingsDisplay::updateTempType()
+{
+    QString name;
+    if (m_state.tempType == QLatin1String("r"))
+        name = QStringLiteral("Raw");
+    else if (m_state.tempType == QLatin1String("c"))
+        name = QStringLiteral("Celsius");
+    else if (m_state.tempType == QLatin1String("f"))
+        name = QStringLiteral("Fahrenheit");
+    for (QLabel *label : m_controls.lblTemp) {
+        if (!name.isEmpty())
+            label->setText(name);
+        QCoreApplication::processEvents();
+    }
+}
+
+void ReadingsDisplay::clearTemps()
+{
+    for (QLabel *label : m_controls.lblCh)
+        label->clear();
+}
+
+void ReadingsDisplay::setDataOutputValueToTrue(const QString &dataOutput)
+{
+    // Option buttons of one frame exclude each other; to have none selected for a moment the
+    // exclusion is lifted while they are cleared.
+    const std::array<QRadioButton *, 3> options{m_controls.OptRaw, m_controls.OptCelsius,
+                                                m_controls.OptFahrenheit};
+    for (QRadioButton *option : options) {
+        option->setAutoExclusive(false);
+        option->setChecked(false);
+    }
+    for (QRadioButton *option : options)
+        option->setAutoExclusive(true);
+
+    if (dataOutput == QLatin1String("c"))
+        m_controls.OptCelsius->setChecked(true);
+    else if (dataOutput == QLatin1String("f"))
+        m_controls.OptFahrenheit->setChecked(true);
+    else if (dataOutput == QLatin1String("r") || dataOutput == QLatin1String("0"))
+        m_controls.OptRaw->setChecked(true);
+}
+
+QString ReadingsDisplay::unitName() const
+{
+    if (m_controls.OptCelsius->isChecked())
+        return QStringLiteral("Celsius");
+    if (m_controls.OptFahrenheit->isChecked())
+        return QStringLiteral("Fahrenheit");
+    return QStringLiteral("Raw");
+}
+
+} // namespace tervalo

@@ -1,0 +1,400 @@
+// The main window as a user meets it: start-up with and without stored settings, the two states
+// of acquisition, shortcuts, and continuous readings from a card simulator.
+
+#include "acquisition/acquisitioncycle.h"
+#include "acquisition/hirestimer.h"
+#include "app/frmmain.h"
+#include "common/branding.h"
+#include "device/mscomm.h"
+#include "device/portnumbering.h"
+#include "output/datalog.h"
+#include "output/filedialog.h"
+#include "output/frmgraph.h"
+#include "output/graph.h"
+#include "settings/registryfile.h"
+#include "settings/registrymanagement.h"
+#include "tests/support/simulatorprocess.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace tervalo;
+using RegistryManagement::RegValue;
+
+namespace {
+
+RegValue stored(const char *name)
+{
+    return RegistryManagement::readKeyValue(RegistryManagement::SETTINGS_KEY, name);
+}
+
+void store(const char *name, int16_t value)
+{
+    RegistryManagement::saveNumberSetting(name, value);
+}
+
+// Answers the save dialog without a person: the given file, or a cancel.
+struct ScriptedDialog : SaveFileDialog
+{
+    QString answer;
+    int shown = 0;
+    int ShowSave(QWidget *, const QString &, QString &fileName) override
+    {
+        ++shown;
+        if (answer.isEmpty())
+            return 32755;
+        fileName = answer;
+        return 0;
+    }
+};
+
+const QString timeoutText = QStringLiteral("Communications timeout - Check cables and address settings");
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void firstRun();
+    void lastRunRestored();
+    void unitClickIsStoredAtOnce();
+    void controlStatesFollowTheRun();
+    void shortcutsWorkFromTheAddressBox();
+    void timeoutStopsARunButLeavesIdleAlone();
+    void invalidRate_data();
+    void invalidRate();
+    void rateIsStoredWhenTheFocusLeaves();
+    void continuousRunAtThreePerSecond();
+    void closingWhileRunningStopsTheRun();
+    void runLogsAndPlotsEveryReading();
+    void resizingMovesNothing();
+
+private:
+    std::unique_ptr<frmMain> loaded();
+
+    QTemporaryDir m_dir;
+    ScriptedDialog m_dialog;
+    std::unique_ptr<SimulatorProcess> m_sim;
+    int m_exits = 0;
+};
+
+void MainWindowTest::initTestCase()
+{
+    SimulatorProcess::isolateRuntimeFolder();
+    setSystemSerialPortsListed(false);
+}
+
+void MainWindowTest::init()
+{
+    static int round = 0;
+    RegistryManagement::setStoreFile(
+        m_dir.filePath(QStringLiteral("settings-%1.reg").arg(++round)).toStdString());
+    m_sim = std::make_unique<SimulatorProcess>();
+    QVERIFY(m_sim->start({QStringLiteral("--no-pacing")}));
+    m_exits = 0;
+    m_dialog = ScriptedDialog();
+}
+
+void MainWindowTest::cleanup()
+{
+    m_sim.reset();
+}
+
+std::unique_ptr<frmMain> MainWindowTest::loaded()
+{
+    auto window = std::make_unique<frmMain>();
+    window->endProgram = [this] { ++m_exits; };
+    window->dataLog->setDialog(&m_dialog);
+    window->Show();
+    return window;
+}
+
+void MainWindowTest::firstRun()
+{
+    auto w = loaded();
+    const char *numbers[] = {"Channel 1", "Channel 2", "Channel 3", "Channel 4", "Channel 5",
+                             "Channel 6", "Port No",   "SampleRate", "Address",  "Update Time"};
+    for (const char *name : numbers)
+        QVERIFY2(stored(name).isNumber(), name);
+    QCOMPARE(stored("Data Output"), RegValue::fromText("r"));
+
+    for (QCheckBox *box : w->chkCh)
+        QVERIFY(box->isChecked());
+    QCOMPARE(w->txtAddress->text(), QStringLiteral("0"));
+    QCOMPARE(w->cmbPort->currentText(), QStringLiteral("1"));
+    QVERIFY(w->MSComm1->PortOpen());
+    QCOMPARE(w->cmbSampleRate->count(), 9);
+    QCOMPARE(w->cmbSampleRate->currentText(), QStringLiteral("3sps"));
+    QCOMPARE(w->acquisition->hiResTimer()->interval(QStringLiteral("commTimer")), 333);
+    QVERIFY(!w->acquisition->hiResTimer()->isEnabled(QStringLiteral("commTimer")));
+    QVERIFY(w->OptRaw->isChecked());
+    QCOMPARE(w->state.tempType, QStringLiteral("r"));
+    QCOMPARE(w->lblTemp[5]->text(), QStringLiteral("Raw"));
+    QVERIFY(!w->mnuSave->isChecked());
+    QVERIFY(!w->state.continuousFlag);
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QCOMPARE(QApplication::focusWidget(), w->chkSave);
+    QCOMPARE(w->lblStringDisplay->text(), defaultStatusText());
+}
+
+void MainWindowTest::lastRunRestored()
+{
+    SimulatorProcess second;
+    QVERIFY(second.start({QStringLiteral("--no-pacing"), QStringLiteral("--link"),
+                          QStringLiteral("second")}));
+    store("Channel 2", 0);
+    store("Channel 6", 0);
+    store("Port No", 1);
+    store("Address", 3);
+    store("SampleRate", 8);
+    RegistryManagement::saveTextSetting("Data Output", "f");
+
+    auto w = loaded();
+    const bool expected[6] = {true, false, true, true, true, false};
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(w->chkCh[i]->isChecked(), expected[i]);
+    QCOMPARE(w->cmbPort->currentIndex(), 1);
+    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QCOMPARE(w->txtAddress->text(), QStringLiteral("3"));
+    QCOMPARE(w->cmbSampleRate->currentText(), QStringLiteral("1sph"));
+    QCOMPARE(w->acquisition->hiResTimer()->interval(QStringLiteral("commTimer")), 3600000);
+    QVERIFY(w->OptFahrenheit->isChecked());
+    QCOMPARE(w->state.tempType, QStringLiteral("f"));
+    QCOMPARE(w->lblTemp[0]->text(), QStringLiteral("Fahrenheit"));
+}
+
+void MainWindowTest::unitClickIsStoredAtOnce()
+{
+    auto w = loaded();
+    w->cmdRead->click();
+    QTRY_VERIFY(!w->lblCh[0]->text().isEmpty());
+    QTest::mouseClick(w->OptCelsius, Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(w->OptCelsius->isChecked());
+    QCOMPARE(stored("Data Output"), RegValue::fromText("c"));
+    QCOMPARE(w->state.tempType, QStringLiteral("c"));
+    QCOMPARE(w->lblTemp[3]->text(), QStringLiteral("Celsius"));
+    for (QLabel *label : w->lblCh)
+        QVERIFY(label->text().isEmpty());
+    QVERIFY(w->chkCh[0]->isChecked());
+
+    w->cmdRead->click();
+    QVERIFY(m_sim->waitForRequests(2, 3000));
+    QCOMPARE(m_sim->requests().last(), QStringLiteral("t0ca"));
+}
+
+void MainWindowTest::controlStatesFollowTheRun()
+{
+    auto w = loaded();
+    const QList<QWidget *> locked = {w->cmbSampleRate, w->cmbPort,  w->txtAddress, w->cmdRead,
+                                     w->chkSave,       w->frameDataOutputSelect,   w->chkCh[0],
+                                     w->chkCh[5]};
+    const QList<QWidget *> always = {w->cmdContinuous, w->cmdGraph, w->cmdExit};
+    const auto check = [&](bool running) {
+        QCOMPARE(w->state.continuousFlag, running);
+        const QString caption = running ? QStringLiteral("&Stop") : QStringLiteral("&Continuous");
+        QCOMPARE(w->cmdContinuous->text(), caption);
+        QCOMPARE(w->mnuContinuous->text(), caption);
+        QCOMPARE(w->acquisition->hiResTimer()->isEnabled(QStringLiteral("commTimer")), running);
+        for (QWidget *control : locked)
+            QVERIFY2(control->isEnabled() == !running, qPrintable(control->objectName()));
+        QCOMPARE(w->OptCelsius->isEnabled(), !running);
+        QCOMPARE(w->mnuSave->isEnabled(), !running);
+        for (QWidget *control : always)
+            QVERIFY(control->isEnabled());
+        for (QAction *item : {w->mnuContinuous, w->mnuGraph, w->mnuExit, w->mnuAbout, w->mnuGetHelp})
+            QVERIFY(item->isEnabled());
+    };
+    check(false);
+    w->cmdContinuous->click();
+    check(true);
+    QCOMPARE(m_sim->requests().size(), 0); // the first request waits one interval
+    w->mnuContinuous->trigger();
+    check(false);
+    w->mnuContinuous->trigger();
+    check(true);
+    w->cmdContinuous->click();
+    check(false);
+}
+
+void MainWindowTest::shortcutsWorkFromTheAddressBox()
+{
+    auto w = loaded();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    w->txtAddress->setFocus();
+    QTRY_VERIFY(w->txtAddress->hasFocus());
+    QSignalSpy save(w->mnuSave, &QAction::triggered);
+    QSignalSpy graph(w->mnuGraph, &QAction::triggered);
+    QSignalSpy help(w->mnuGetHelp, &QAction::triggered);
+    QTest::keyClick(w->txtAddress, Qt::Key_G, Qt::ControlModifier);
+    QTest::keyClick(w->txtAddress, Qt::Key_H, Qt::ControlModifier);
+    QTest::keyClick(w->txtAddress, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(graph.size(), 1);
+    QCOMPARE(help.size(), 1);
+    QCOMPARE(m_exits, 1);
+    QCOMPARE(w->txtAddress->text(), QStringLiteral("0")); // nothing was cut
+
+    // Ctrl+S does nothing while logging cannot be switched.
+    w->cmdContinuous->click();
+    QTest::keyClick(w->cmdContinuous, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(save.size(), 0);
+    w->cmdContinuous->click();
+    w->cmbPort->setFocus();
+    QTest::keyClick(w->cmbPort, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(save.size(), 1);
+    QCOMPARE(m_dialog.shown, 1);
+    QCOMPARE(w->lblStringDisplay->text(), QStringLiteral("No file was selected."));
+    QVERIFY(!w->chkSave->isChecked());
+    QVERIFY(!w->mnuSave->isChecked());
+}
+
+void MainWindowTest::timeoutStopsARunButLeavesIdleAlone()
+{
+    auto w = loaded();
+    w->txtAddress->setText(QStringLiteral("6")); // nobody answers there
+
+    w->cmdRead->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), timeoutText, 2000);
+    QVERIFY(!w->state.continuousFlag);
+    QCOMPARE(w->cmdContinuous->text(), QStringLiteral("&Continuous"));
+
+    w->lblStringDisplay->clear();
+    w->cmdContinuous->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), timeoutText, 3000);
+    QVERIFY(!w->state.continuousFlag);
+    QCOMPARE(w->cmdContinuous->text(), QStringLiteral("&Continuous"));
+    QVERIFY(w->cmdRead->isEnabled());
+    QVERIFY(!w->acquisition->hiResTimer()->isEnabled(QStringLiteral("commTimer")));
+}
+
+void MainWindowTest::invalidRate_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("unknown code") << "7sps";
+    QTest::newRow("wrong case") << "3SPS";
+    QTest::newRow("empty") << "";
+}
+
+void MainWindowTest::invalidRate()
+{
+    QFETCH(QString, entry);
+    auto w = loaded();
+    w->cmbSampleRate->addItem(entry);
+    w->cmbSampleRate->setCurrentIndex(w->cmbSampleRate->count() - 1);
+    w->acquisition->cmbSampleRate_LostFocus();
+    QCOMPARE(w->lblStringDisplay->text(), QStringLiteral("Invalid Sample Rate"));
+    QCOMPARE(w->cmbSampleRate->currentIndex(), 0);
+    QCOMPARE(w->cmbSampleRate->currentText(), QStringLiteral("3sps"));
+    QCOMPARE(w->acquisition->hiResTimer()->interval(QStringLiteral("commTimer")), 333);
+}
+
+void MainWindowTest::rateIsStoredWhenTheFocusLeaves()
+{
+    auto w = loaded();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    w->cmbSampleRate->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(w->cmbSampleRate->hasFocus());
+    w->cmbSampleRate->setCurrentIndex(5); // "1spm"
+    QCOMPARE(stored("SampleRate"), RegValue::fromNumber(0)); // not yet: the focus is still there
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTRY_VERIFY(!w->cmbSampleRate->hasFocus());
+    QCOMPARE(stored("SampleRate"), RegValue::fromNumber(5));
+    QCOMPARE(w->acquisition->hiResTimer()->interval(QStringLiteral("commTimer")), 60000);
+}
+
+void MainWindowTest::continuousRunAtThreePerSecond()
+{
+    m_sim.reset();
+    m_sim = std::make_unique<SimulatorProcess>();
+    QVERIFY(m_sim->start()); // paced at 2400 baud, as the real line
+    auto w = loaded();
+    w->cmdContinuous->click();
+    QTest::qWait(2150);
+    w->cmdContinuous->click();
+    // Ticks at 333, 666, ... 1998 ms: six requests, each answered within the interval.
+    const int requests = int(m_sim->requests().size());
+    QVERIFY2(requests >= 5 && requests <= 7, qPrintable(QString::number(requests)));
+    QTRY_VERIFY_WITH_TIMEOUT(!w->tmrTimeout->isActive(), 1000);
+    QCOMPARE(w->lblStringDisplay->text(), defaultStatusText());
+    for (QLabel *label : w->lblCh)
+        QCOMPARE(label->text().size(), 4);
+}
+
+void MainWindowTest::closingWhileRunningStopsTheRun()
+{
+    QWidget other;
+    other.show();
+    auto w = loaded();
+    w->cmdContinuous->click();
+    w->close();
+    QVERIFY(!w->MSComm1->PortOpen());
+    QVERIFY(!w->state.continuousFlag);
+    QVERIFY(!w->acquisition->hiResTimer()->isEnabled(QStringLiteral("commTimer")));
+}
+
+void MainWindowTest::runLogsAndPlotsEveryReading()
+{
+    const QString log = m_dir.filePath(QStringLiteral("run.csv"));
+    m_dialog.answer = log;
+    auto w = loaded();
+    w->chkCh[2]->setChecked(false);
+    w->mnuSave->trigger();
+    QVERIFY(w->chkSave->isChecked());
+    QVERIFY(w->mnuSave->isChecked());
+    w->cmdGraph->click();
+    QVERIFY(w->graph->graphVisible());
+    w->OptCelsius->click(); // the graph is open: re-titled and cleared
+    w->cmdContinuous->click();
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->requests().size() >= 4, 4000);
+    w->cmdContinuous->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->tmrTimeout->isActive(), 1000);
+
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.last(), QByteArray()); // every record ends with its line end
+    const qsizetype records = lines.size() - 1;
+    QCOMPARE(records, m_sim->requests().size());
+    for (qsizetype i = 0; i < records; ++i) {
+        const QList<QByteArray> fields = lines[i].split(',');
+        QCOMPARE(fields.size(), 10);
+        QCOMPARE(fields[2], QByteArray("c"));
+        QCOMPARE(fields[5], QByteArray("disabled"));
+        QVERIFY(lines[i].endsWith(",\r"));
+    }
+    // The newest reading is the rightmost point; the disabled channel stays at zero.
+    const auto &newest = w->graph->graphData[49];
+    QCOMPARE(newest, w->protocol->channelValue);
+    QCOMPARE(newest[2], qint16(0));
+    QCOMPARE(w->graph->graphData[49 - records], (std::array<qint16, 6>{}));
+}
+
+void MainWindowTest::resizingMovesNothing()
+{
+    auto w = loaded();
+    const QRect read = w->cmdRead->geometry();
+    const QRect status = w->lblStringDisplay->geometry();
+    w->resize(w->width() + 200, w->height() + 150);
+    QTest::qWait(50);
+    QCOMPARE(w->cmdRead->geometry(), read);
+    QCOMPARE(w->lblStringDisplay->geometry(), status);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "mainwindow_test.moc"

@@ -1,0 +1,245 @@
+// The CSV data log: its two switches, the records on disk, write errors, and records that stay
+// whole when the writer is killed.
+
+#include "output/datalog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cerrno>
+#include <memory>
+
+using namespace tervalo;
+
+namespace {
+
+struct FakeDialog : SaveFileDialog
+{
+    int ShowSave(QWidget *, const QString &filter, QString &fileName) override
+    {
+        ++calls;
+        filterSeen = filter;
+        presetSeen = fileName;
+        if (result == 0)
+            fileName = chosen;
+        return result;
+    }
+    int result = 0;
+    int calls = 0;
+    QString chosen, filterSeen, presetSeen;
+};
+
+// The part of the main window that the log sees.
+struct LogWindow
+{
+    LogWindow() { mnuSave->setCheckable(true); }
+    WindowState state;
+    QWidget window;
+    QCheckBox *chkSave = new QCheckBox(&window);
+    QAction *mnuSave = new QAction(&window);
+    QLabel *status = new QLabel(&window);
+    FakeDialog dialog;
+    DataLog log{state, {chkSave, mnuSave, status, &window}, &dialog};
+};
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QString valid = QStringLiteral("5/1/24,12:00:00,c,23.4, 734,-012,   0,99.9,  12,");
+
+} // namespace
+
+class DataLogTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { QVERIFY(m_dir.emplace().isValid()); } // a fresh folder for every row
+    void records_data();
+    void records();
+    void switches_data();
+    void switches();
+    void writeErrorUntilCauseGoes_data();
+    void writeErrorUntilCauseGoes();
+    void killedWriterLeavesWholeLines();
+
+private:
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    std::optional<QTemporaryDir> m_dir;
+};
+
+void DataLogTest::records_data()
+{
+    QTest::addColumn<QByteArray>("existing");
+    QTest::addColumn<QByteArray>("mend");
+    QTest::addColumn<QStringList>("records");
+    const QByteArray none;
+    QTest::newRow("valid, blanks kept") << none << none << QStringList{valid};
+    QTest::newRow("open and disabled") << none << none << QStringList{
+        QStringLiteral("5/1/24,12:00:01,r,open,disabled,open, 512,disabled,open,")};
+    QTest::newRow("failed answer") << none << none << QStringList{
+        QStringLiteral("5/1/24,12:00:02,f,err,err,err,err,err,err,")};
+    QTest::newRow("unit change") << none << none << QStringList{valid, QString(valid).replace(",c,", ",f,")};
+    QTest::newRow("whole lines kept") << QByteArray("a,b\r\nc,d\r\n") << none << QStringList{valid, valid};
+    QTest::newRow("other tool's line feeds") << QByteArray("a,b\n") << none << QStringList{valid};
+    QTest::newRow("torn record") << QByteArray("a,b\r\n5/1/24,12:0") << QByteArray("\r\n")
+                                 << QStringList{valid, valid};
+    QTest::newRow("cut after carriage return") << QByteArray("a,b\r") << QByteArray("\n")
+                                               << QStringList{valid};
+}
+
+void DataLogTest::records()
+{
+    QFETCH(QByteArray, existing);
+    QFETCH(QByteArray, mend);
+    QFETCH(QStringList, records);
+    LogWindow w;
+    w.log.FileName = path(QStringLiteral("log.csv"));
+    if (!existing.isEmpty()) {
+        QFile file(w.log.FileName);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(existing) == existing.size());
+    }
+    for (const QString &record : records)
+        w.log.saveData(record);
+    // Unquoted and unchanged, each ending in CR LF; nothing before them touched.
+    QCOMPARE(contents(w.log.FileName), existing + mend + (records.join("\r\n") + "\r\n").toLatin1());
+}
+
+void DataLogTest::switches_data()
+{
+    QTest::addColumn<bool>("startOn");
+    QTest::addColumn<bool>("viaMenu");
+    QTest::addColumn<int>("dialogResult");
+    QTest::addColumn<bool>("expectOn");
+    QTest::addColumn<QString>("expectStatus");
+    const QString unchanged = QStringLiteral("before");
+    for (const bool menu : {false, true}) {
+        const char *how = menu ? "menu" : "box";
+        QTest::addRow("%s on, chosen", how) << false << menu << 0 << true << unchanged;
+        QTest::addRow("%s on, cancelled", how)
+            << false << menu << 32755 << false << QStringLiteral("No file was selected.");
+        QTest::addRow("%s on, dialog error", how)
+            << false << menu << 20477 << false
+            << QStringLiteral("Error 20477 was encountered when opening file.");
+        QTest::addRow("%s off", how) << true << menu << 0 << false << unchanged;
+    }
+}
+
+void DataLogTest::switches()
+{
+    QFETCH(bool, startOn);
+    QFETCH(bool, viaMenu);
+    QFETCH(int, dialogResult);
+    QFETCH(bool, expectOn);
+    QFETCH(QString, expectStatus);
+    LogWindow w;
+    const QString earlier = path(QStringLiteral("earlier.csv"));
+    w.dialog.chosen = earlier;
+    w.chkSave->setChecked(true);
+    if (!startOn)
+        w.chkSave->setChecked(false); // an earlier run leaves its path behind
+    w.dialog = {};
+    w.dialog.result = dialogResult;
+    w.dialog.chosen = path(QStringLiteral("chosen.csv"));
+    w.status->setText(QStringLiteral("before"));
+
+    if (viaMenu)
+        w.mnuSave->trigger(); // as the user does: Qt flips the mark before the handler runs
+    else
+        w.chkSave->click();
+
+    QCOMPARE(w.state.saveToDisk, expectOn); // at once: the next reading writes only while on
+    QCOMPARE(w.chkSave->isChecked(), expectOn);
+    QCOMPARE(w.mnuSave->isChecked(), expectOn);
+    QCOMPARE(w.status->text(), expectStatus);
+    QCOMPARE(w.dialog.calls, startOn ? 0 : 1);
+    if (!startOn) {
+        QCOMPARE(w.dialog.filterSeen, QStringLiteral("Comma-separated-value(*.csv)|*.csv"));
+        QCOMPARE(w.dialog.presetSeen, QStringLiteral("output.csv"));
+    }
+    // Switching off keeps the path, unused; a failed choice forgets it.
+    QCOMPARE(w.log.FileName, expectOn ? w.dialog.chosen : dialogResult ? QString() : earlier);
+    QVERIFY(!QFile::exists(w.dialog.chosen)); // the first record creates the file
+}
+
+void DataLogTest::writeErrorUntilCauseGoes_data()
+{
+    QTest::addColumn<bool>("folderInTheWay");
+    QTest::addColumn<int>("error");
+    QTest::newRow("missing folder") << false << ENOENT;
+    QTest::newRow("folder in the way") << true << EISDIR;
+}
+
+void DataLogTest::writeErrorUntilCauseGoes()
+{
+    QFETCH(bool, folderInTheWay);
+    QFETCH(int, error);
+    const QString file = path(QStringLiteral("sub/log.csv"));
+    if (folderInTheWay)
+        QVERIFY(QDir().mkpath(file));
+    LogWindow w;
+    w.state.saveToDisk = true;
+    w.log.FileName = file;
+    for (int reading = 0; reading < 2; ++reading) {
+        w.status->setText(QStringLiteral("reading"));
+        w.log.saveData(valid);
+        QCOMPARE(w.status->text(),
+                 QStringLiteral("Error %1 was encountered when writing to disk.").arg(error));
+    }
+    QVERIFY(w.state.saveToDisk);
+
+    QVERIFY(folderInTheWay ? QDir(file).removeRecursively() : QDir().mkpath(path("sub")));
+    w.status->setText(QStringLiteral("reading"));
+    w.log.saveData(valid);
+    QCOMPARE(w.status->text(), QStringLiteral("reading"));
+    QCOMPARE(contents(file), valid.toLatin1() + "\r\n");
+}
+
+void DataLogTest::killedWriterLeavesWholeLines()
+{
+    // A kill tears a record only while the writer is between system calls. On a memory file
+    // system the sync costs nothing, so the writer spends its time there and a record written in
+    // pieces is caught; on a disk the sync would take nearly all of it.
+    QTemporaryDir memory(QStringLiteral("/dev/shm/tervalo-XXXXXX"));
+    const QString file = memory.isValid() ? memory.filePath(QStringLiteral("killed.csv"))
+                                          : path(QStringLiteral("killed.csv"));
+    const int rounds = 100;
+    for (int round = 0; round < rounds; ++round) {
+        QProcess writer;
+        writer.start(QStringLiteral(DATALOG_WRITER), {file});
+        QVERIFY2(writer.waitForReadyRead(10000), "the writer wrote no record");
+        QThread::usleep(QRandomGenerator::global()->bounded(3000));
+        writer.kill();
+        QVERIFY(writer.waitForFinished(10000));
+    }
+    const QByteArray all = contents(file);
+    QVERIFY(all.endsWith("\r\n"));
+    const QStringList lines = QString::fromLatin1(all.chopped(2)).split(QStringLiteral("\r\n"));
+    QVERIFY(lines.size() >= rounds);
+    static const QRegularExpression whole(QStringLiteral(
+        "^\\d{4}-\\d\\d-\\d\\d,\\d\\d:\\d\\d:\\d\\d,c,([ 0-9]{4}),\\1,\\1,\\1,\\1,\\1,$"));
+    qsizetype end = 0;
+    for (const QString &line : lines) {
+        end += line.size();
+        // The system itself may cut a write where it crosses from one page of the file to the
+        // next (a kill lands between the two); the next record then starts on a line of its own.
+        // Cut anywhere else, a record was written in pieces.
+        if (!whole.match(line).hasMatch())
+            QVERIFY2(end % 4096 == 0, qPrintable(line));
+        end += 2;
+    }
+}
+
+QTEST_MAIN(DataLogTest)
+#include "datalog_test.moc"
