@@ -10,21 +10,17 @@ scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTERVALO_BUILD_TESTS=OFF
 cmake --build build
 
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display found: running Tervalo on a virtual display with the card simulator,"
+  echo "in continuous acquisition for a few seconds."
+  shot=$(scripts/screenshot.sh main build/tervalo-screenshot.png 6)
+  echo "Screenshot of what you would see: $shot"
+  exit 0
+fi
+
 build/tools/tervalo-sim </dev/null >build/simulator.log 2>&1 &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
 for _ in $(seq 50); do grep -q '^READY' build/simulator.log && break; sleep 0.1; done
 echo "Card simulator: $(grep -m1 '^READY' build/simulator.log | cut -d' ' -f2-)"
-
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  build/app/tervalo
-else
-  shot="$PWD/build/tervalo-screenshot.png"
-  echo "No display found: running Tervalo on a virtual display for a few seconds."
-  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    build/app/tervalo & app=$!
-    sleep "${TERVALO_SHOT_DELAY:-8}"
-    import -window root "$0"
-    kill $app' "$shot"
-  echo "Screenshot of what you would see: $shot"
-fi
+build/app/tervalo

@@ -197,6 +197,21 @@ void MainWindowTest::unitClickIsStoredAtOnce()
     w->cmdRead->click();
     QVERIFY(m_sim->waitForRequests(2, 3000));
     QCOMPARE(m_sim->requests().last(), QStringLiteral("t0ca"));
+
+    // Selecting the option that is already selected still runs its handler.
+    QTRY_VERIFY(!w->lblCh[0]->text().isEmpty());
+    RegistryManagement::saveTextSetting("Data Output", "f");
+    w->setDataOutputValueToTrue("c");
+    QVERIFY(w->lblCh[0]->text().isEmpty());
+    QCOMPARE(stored("Data Output"), RegValue::fromText("c"));
+
+    // An unknown letter selects nothing and keeps the unit in use; "0" means raw.
+    w->setDataOutputValueToTrue("x");
+    QVERIFY(!w->OptRaw->isChecked() && !w->OptCelsius->isChecked() && !w->OptFahrenheit->isChecked());
+    QCOMPARE(w->state.tempType, QStringLiteral("c"));
+    w->setDataOutputValueToTrue("0");
+    QVERIFY(w->OptRaw->isChecked());
+    QCOMPARE(w->state.tempType, QStringLiteral("r"));
 }
 
 void MainWindowTest::controlStatesFollowTheRun()
