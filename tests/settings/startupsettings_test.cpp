@@ -1,14 +1,5 @@
-#include "settings/registryfile.h"
 #include "settings/startupsettings.h"
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <random>
-
-namespace fs = std::filesystem;
-using namespace RegistryManagement;
+#include "tests/settings/storefixture.h"
 
 namespace {
 
@@ -23,44 +14,10 @@ struct FakeWindow : SettingsWindow
     void setDataOutputValueToTrue(const std::string &dataOutput) override { unit = dataOutput; }
 };
 
-class StartupSettings : public ::testing::Test
+class StartupSettings : public SettingsStore
 {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() /
-              ("tervalo-startup-" + std::to_string(std::random_device{}()));
-        fs::create_directories(dir);
-        file = dir / "Tervalo.reg";
-        setStoreFile(file.string());
-        setRegistryBackend(&fileStore);
-    }
-    void TearDown() override
-    {
-        setRegistryBackend(nullptr);
-        setStoreFile({});
-        fs::remove_all(dir);
-    }
-    void put(const std::string &values)
-    {
-        std::ofstream(file, std::ios::binary)
-            << "Windows Registry Editor Version 5.00\n\n"
-               "[HKEY_CURRENT_USER\\Software\\Quillmar\\Tervalo]\n"
-            << values;
-    }
-    std::optional<StoreValue> stored(const std::string &name) const
-    {
-        std::ifstream in(file, std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(in), {}};
-        auto tree = parseStoreText(text);
-        StoreKey *key = tree ? tree->findKey(SETTINGS_KEY) : nullptr;
-        StoreValue *value = key ? key->findValue(name) : nullptr;
-        return value ? std::optional(*value) : std::nullopt;
-    }
-
-    FileBackend fileStore;
-    fs::path dir;
-    fs::path file;
+    void putValues(const std::string &values) { put(SETTINGS_SECTION + values); }
 };
 
 TEST_F(StartupSettings, FirstRunCreatesElevenDefaultsAndAppliesThem)
@@ -110,7 +67,7 @@ TEST_F(StartupSettings, DefaultsReplaceOnlyWhatIsMissingOrEmpty)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
-        put(std::string(c.line) + "\n");
+        putValues(std::string(c.line) + "\n");
         ensureDefaultSettings();
         EXPECT_EQ(readKeyValue(SETTINGS_KEY, c.name), c.after);
     }
@@ -118,7 +75,7 @@ TEST_F(StartupSettings, DefaultsReplaceOnlyWhatIsMissingOrEmpty)
 
 TEST_F(StartupSettings, StoredValuesReachTheWindow)
 {
-    put("\"Channel 2\"=dword:00000000\n"
+    putValues("\"Channel 2\"=dword:00000000\n"
         "\"Channel 5\"=\"0\"\n"
         "\"Port No\"=\"3\"\n"
         "\"Address\"=dword:00000005\n"
@@ -138,7 +95,7 @@ TEST_F(StartupSettings, StoredValuesReachTheWindow)
 
 TEST_F(StartupSettings, HandEditsThatCannotApplyFallBackToDefaults)
 {
-    put("\"Channel 1\"=dword:00000007\n"
+    putValues("\"Channel 1\"=dword:00000007\n"
         "\"Channel 2\"=\"yes\"\n"
         "\"Channel 3\"=dword:00000002\n"
         "\"Port No\"=dword:00010000\n"
