@@ -10,7 +10,8 @@ packages=(
   fonts-liberation fonts-dejavu-core
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(clang libclang-rt-14-dev xvfb xauth imagemagick xdotool poppler-utils)
+  packages+=(clang libclang-rt-14-dev xvfb xauth imagemagick xdotool poppler-utils
+             g++-mingw-w64-x86-64-posix wine64)
 else
   packages+=(xvfb xauth imagemagick xdotool)
 fi
