@@ -15,6 +15,7 @@
 #include "device/mscomm.h"
 #include "device/portnumbering.h"
 #include "device/protocol.h"
+#include "bench/benchsupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -72,56 +73,6 @@ Stats statsOf(std::vector<double> values)
     return s;
 }
 
-double cpuSeconds()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double peakRssMb()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-}
-
-QString simulatorProgram()
-{
-    const QString configured = qEnvironmentVariable("TERVALO_SIMULATOR");
-    if (!configured.isEmpty())
-        return configured;
-    if (QFileInfo::exists(QStringLiteral(TERVALO_SIMULATOR_BUILD_PATH)))
-        return QStringLiteral(TERVALO_SIMULATOR_BUILD_PATH);
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/tervalo-sim");
-}
-
-// Starts the simulator and waits for its READY line; the link it announces is port 1 then. Its
-// output goes to a file, so that the lines it prints for every request do not wake this process
-// and count as the program's work.
-bool startSimulator(QProcess &sim, const QStringList &args, const QString &outputFile)
-{
-    sim.setStandardOutputFile(outputFile);
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(simulatorProgram(), args);
-    if (!sim.waitForStarted(5000))
-        return false;
-    QFile output(outputFile);
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 5000) {
-        if (output.open(QIODevice::ReadOnly)) {
-            if (output.readAll().contains("READY "))
-                return true;
-            output.close();
-        }
-        if (sim.waitForFinished(50))
-            return false;
-    }
-    return false;
-}
-
 // Notes when the serial port's descriptor last woke the event loop: the moment the characters it
 // brought became known to the program. Filtered on the application, so it sees the notification
 // before the serial port reads it.
@@ -165,6 +116,8 @@ private:
 };
 
 } // namespace
+
+using namespace tervalo::bench;
 
 int main(int argc, char *argv[])
 {

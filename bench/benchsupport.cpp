@@ -1,0 +1,78 @@
+#include "bench/benchsupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/resource.h>
+
+namespace tervalo::bench {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double peakRssMb()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+}
+
+QString simulatorProgram()
+{
+    const QString configured = qEnvironmentVariable("TERVALO_SIMULATOR");
+    if (!configured.isEmpty())
+        return configured;
+    if (QFileInfo::exists(QStringLiteral(TERVALO_SIMULATOR_BUILD_PATH)))
+        return QStringLiteral(TERVALO_SIMULATOR_BUILD_PATH);
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/tervalo-sim");
+}
+
+bool startSimulator(QProcess &sim, const QStringList &args, const QString &outputFile)
+{
+    sim.setStandardOutputFile(outputFile);
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(simulatorProgram(), args);
+    if (!sim.waitForStarted(5000))
+        return false;
+    QFile output(outputFile);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 5000) {
+        if (output.open(QIODevice::ReadOnly)) {
+            if (output.readAll().contains("READY "))
+                return true;
+            output.close();
+        }
+        if (sim.waitForFinished(50))
+            return false;
+    }
+    return false;
+}
+
+double currentRssMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+int openFileDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System |
+                                                               QDir::NoDotAndDotDot).size());
+}
+
+} // namespace tervalo::bench
