@@ -80,15 +80,29 @@ void PortManagement::probePorts(int savedPortIndex)
     }
     // A remembered position beyond today's list (an adapter was unplugged since) falls back to
     // the first port rather than to no port at all.
+    // When no port opens now (the adapter is not plugged in yet), the next request looks again,
+    // so a card connected after start-up is found without restarting the program.
     if (list->count() == 0) {
         list->setCurrentIndex(-1);
+        m_state.suspendFlag = true;
         return;
     }
     list->setCurrentIndex(savedPortIndex >= 0 && savedPortIndex < list->count() ? savedPortIndex : 0);
     try {
-        preparePort(selectedPortNumber());
+        if (!preparePort(selectedPortNumber()))
+            m_state.suspendFlag = true;
     } catch (const CommError &) {
+        m_state.suspendFlag = true;
     }
+}
+
+bool PortManagement::reopenPort()
+{
+    if (m_controls.cmbPort->count() == 0) {
+        probePorts(0);
+        return m_controls.MSComm1->PortOpen();
+    }
+    return preparePort(selectedPortNumber());
 }
 
 int PortManagement::selectedPortNumber() const
@@ -183,9 +197,15 @@ void ReadingProtocol::requestData()
             m_state.suspendFlag = false;
             // Until the port opens again (the adapter is still unplugged), every request tries
             // again instead of failing for good.
-            if (!m_ports.preparePort(m_ports.selectedPortNumber()))
+            if (!m_ports.reopenPort())
                 m_state.suspendFlag = true;
         }
+        // Characters still buffered while no request is outstanding belong to no answer we wait
+        // for: the tail of an overlong answer, or the end of one taken at its 32nd character.
+        // Left there they would sit in front of the next answer and mix two readings in one
+        // record, so they go before a new request is sent.
+        if (!m_controls.tmrTimeout->isActive() && m_controls.MSComm1->InBufferCount() > 0)
+            m_controls.MSComm1->setInBufferCount(0);
         m_controls.MSComm1->setOutput(buildRequest(m_controls.txtAddress->text(), m_state.tempType));
         if (!m_controls.tmrTimeout->isActive())
             m_controls.tmrTimeout->start();

@@ -58,6 +58,9 @@ public:
     // list position and opens that port.
     void probePorts(int savedPortIndex);
 
+    // Opens the port of the selected entry again, or looks for ports again when none was found.
+    bool reopenPort();
+
     void cmbPort_LostFocus();
     void txtAddress_LostFocus();
     void sysInfo_PowerSuspend();

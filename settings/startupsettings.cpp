@@ -85,18 +85,28 @@ void ensureDefaultSettings()
         saveTextSetting("Data Output", "r");
 }
 
+// A value that reads as nothing at all, although the defaults were just written, means the store
+// is out of reach (a folder where the file belongs, a disk that refuses writes). Starting with no
+// channel, no address and no unit would send requests the card cannot answer; the defaults are
+// what a first start shows, so they are used instead.
+static RegValue storedOr(const char *name, RegValue fallback)
+{
+    RegValue value = stored(name);
+    return value.isEmpty() ? fallback : value;
+}
+
 void applySettings(SettingsWindow &window)
 {
     for (int i = 0; i < 6; ++i) {
-        int16_t value = numberOr(stored(channelNames[i]), 1);
+        int16_t value = numberOr(storedOr(channelNames[i], RegValue::fromNumber(1)), 1);
         if (value < 0 || value > 2)
             value = 1;
         window.setChannelValue(i, value);
     }
     savedPortIndex = numberOr(stored("Port No"), 0);
-    window.setAddressText(stored("Address").asText());
+    window.setAddressText(storedOr("Address", RegValue::fromNumber(0)).asText());
     savedSampleRateIndex = numberOr(stored("SampleRate"), 0);
-    window.setDataOutputValueToTrue(stored("Data Output").asText());
+    window.setDataOutputValueToTrue(storedOr("Data Output", RegValue::fromText("r")).asText());
 }
 
 } // namespace RegistryManagement

@@ -111,7 +111,7 @@ TEST_F(StartupSettings, HandEditsThatCannotApplyFallBackToDefaults)
     EXPECT_EQ(window.unit, "x"); // selects no unit option; the window's rule
 }
 
-TEST_F(StartupSettings, StoreOutOfReachGivesWhatEmptyGives)
+TEST_F(StartupSettings, StoreOutOfReachStartsWithTheDefaults)
 {
     // A store below a plain file can never be created, not even by root.
     std::ofstream(dir / "blocker") << "x";
@@ -119,10 +119,12 @@ TEST_F(StartupSettings, StoreOutOfReachGivesWhatEmptyGives)
     ensureDefaultSettings();
     FakeWindow window;
     applySettings(window);
+    // Nothing could be stored or read: the window starts as on a first run, not empty.
     for (int16_t channel : window.channels)
-        EXPECT_EQ(channel, 0);
-    EXPECT_EQ(window.address, "");
-    EXPECT_EQ(window.unit, "");
+        EXPECT_EQ(channel, 1);
+    EXPECT_EQ(window.address, "0");
+    EXPECT_EQ(window.unit, "r");
+    EXPECT_EQ(savedPortIndex, 0);
 }
 
 TEST(StartupConversions, ToInt16)
