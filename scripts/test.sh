@@ -33,11 +33,11 @@ if command -v clang++ >/dev/null; then
   for target in build-fuzz/tests/fuzz/fuzz_*; do
     [ -x "$target" ] || continue
     name=$(basename "$target")
-    args=(-max_total_time="${TERVALO_FUZZ_SECONDS:-20}" -print_final_stats=1)
+    args=(-max_total_time="${TERVALO_FUZZ_SECONDS:-30}" -print_final_stats=1)
     [ -f "tests/fuzz/${name#fuzz_}.dict" ] && args+=(-dict="tests/fuzz/${name#fuzz_}.dict")
     # New finds go to a scratch folder so the checked-in seeds stay small.
     work=$(mktemp -d)
-    echo "== $name: ${TERVALO_FUZZ_SECONDS:-20} s"
+    echo "== $name: ${TERVALO_FUZZ_SECONDS:-30} s"
     "$target" "${args[@]}" "$work" "tests/fuzz/corpus/${name#fuzz_}" 2>&1 | tail -n 12
     rm -rf "$work"
   done
