@@ -3,7 +3,7 @@
 // It measures how close the requests keep to the ideal grid, how long a complete answer takes to
 // reach the reading labels, and what the run costs in CPU time and memory.
 //
-//   acquisition_bench [--rate 3sps] [--seconds 60] [--sim-arg ARG]...
+//   acquisition_bench [--rate 3sps] [--seconds 60] [--graph] [--sim-arg ARG]...
 //
 // The simulator is $TERVALO_SIMULATOR, else the one built alongside. Settings and simulator links
 // go to private temporary folders, so a run touches neither the user's settings nor their ports.
@@ -15,6 +15,8 @@
 #include "device/mscomm.h"
 #include "device/portnumbering.h"
 #include "device/protocol.h"
+#include "output/frmgraph.h"
+#include "output/graph.h"
 #include "bench/benchsupport.h"
 
 #include <QAction>
@@ -143,7 +145,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption simArgOption(QStringLiteral("sim-arg"),
                                           QStringLiteral("An option for the simulator."),
                                           QStringLiteral("arg"));
-    parser.addOptions({rateOption, secondsOption, simArgOption});
+    const QCommandLineOption graphOption(QStringLiteral("graph"),
+                                         QStringLiteral("Keep the graph window open and plotting."));
+    parser.addOptions({rateOption, secondsOption, simArgOption, graphOption});
     parser.process(app);
 
     const QString rate = parser.value(rateOption);
@@ -178,6 +182,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     window.show();
+    if (parser.isSet(graphOption))
+        window.graph->cmdGraph_Click();
 
     // The cycle drives the window's own protocol; its controls are stand-ins nobody sees.
     QWidget panel;
