@@ -12,6 +12,7 @@
 #include "output/filedialog.h"
 #include "settings/registryfile.h"
 #include "settings/registrymanagement.h"
+#include "tests/support/scripteddialog.h"
 #include "tests/support/simulatorprocess.h"
 
 #include <QAction>
@@ -37,20 +38,6 @@
 using namespace tervalo;
 
 namespace {
-
-struct ScriptedDialog : SaveFileDialog
-{
-    QString answer;
-    int shown = 0;
-    int ShowSave(QWidget *, const QString &, QString &fileName) override
-    {
-        ++shown;
-        if (answer.isEmpty())
-            return cancelError;
-        fileName = answer;
-        return 0;
-    }
-};
 
 QString writeError(int error)
 {

@@ -13,6 +13,7 @@
 #include "output/graph.h"
 #include "settings/registryfile.h"
 #include "settings/registrymanagement.h"
+#include "tests/support/scripteddialog.h"
 #include "tests/support/simulatorprocess.h"
 
 #include <QAction>
@@ -44,21 +45,6 @@ void store(const char *name, int16_t value)
 {
     RegistryManagement::saveNumberSetting(name, value);
 }
-
-// Answers the save dialog without a person: the given file, or a cancel.
-struct ScriptedDialog : SaveFileDialog
-{
-    QString answer;
-    int shown = 0;
-    int ShowSave(QWidget *, const QString &, QString &fileName) override
-    {
-        ++shown;
-        if (answer.isEmpty())
-            return 32755;
-        fileName = answer;
-        return 0;
-    }
-};
 
 const QString timeoutText = QStringLiteral("Communications timeout - Check cables and address settings");
 
