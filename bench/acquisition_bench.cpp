@@ -123,13 +123,7 @@ using namespace tervalo::bench;
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir runtime;
-    QTemporaryDir config;
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const PrivateFolders runtime;
 
     QApplication app(argc, argv);
     QCommandLineParser parser;
@@ -168,7 +162,7 @@ int main(int argc, char *argv[])
     setSystemSerialPortsListed(false);
     QProcess sim;
     if (!startSimulator(sim, parser.values(simArgOption),
-                        runtime.filePath(QStringLiteral("sim.out")))) {
+                        runtime.runtimeFile(QStringLiteral("sim.out")))) {
         std::fprintf(stderr, "acquisition_bench: cannot start %s\n",
                      qPrintable(simulatorProgram()));
         return 1;

@@ -10,6 +10,15 @@
 
 namespace tervalo::bench {
 
+PrivateFolders::PrivateFolders()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+}
+
 double cpuSeconds()
 {
     rusage usage{};

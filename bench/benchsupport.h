@@ -6,8 +6,25 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace tervalo::bench {
+
+// Settings and simulator links go to private temporary folders, so a run touches neither the
+// user's settings nor their ports; without a display the windows are drawn offscreen. Call before
+// the application object exists; the folders live as long as the returned object.
+class PrivateFolders
+{
+public:
+    PrivateFolders();
+    QString runtimePath() const { return m_runtime.path(); }
+    QString configPath() const { return m_config.path(); }
+    QString runtimeFile(const QString &name) const { return m_runtime.filePath(name); }
+
+private:
+    QTemporaryDir m_runtime;
+    QTemporaryDir m_config;
+};
 
 QString simulatorProgram();
 

@@ -46,12 +46,7 @@ struct FixedDialog : SaveFileDialog
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir runtime;
-    QTemporaryDir config;
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const PrivateFolders runtime;
 
     QApplication app(argc, argv);
     QCommandLineParser parser;
@@ -70,7 +65,7 @@ int main(int argc, char *argv[])
     setSystemSerialPortsListed(false);
     QProcess sim;
     if (!startSimulator(sim, {QStringLiteral("--no-pacing"), QStringLiteral("--delay"), QStringLiteral("0")},
-                        runtime.filePath(QStringLiteral("sim.out")))) {
+                        runtime.runtimeFile(QStringLiteral("sim.out")))) {
         std::fprintf(stderr, "soak: cannot start %s\n", qPrintable(simulatorProgram()));
         return 1;
     }
@@ -78,7 +73,7 @@ int main(int argc, char *argv[])
     frmMain window;
     window.endProgram = [] {};
     FixedDialog dialog;
-    dialog.file = runtime.filePath(QStringLiteral("soak.csv"));
+    dialog.file = runtime.runtimeFile(QStringLiteral("soak.csv"));
     window.dataLog->setDialog(&dialog);
     window.Show();
     window.chkSave->setChecked(true);
