@@ -24,6 +24,7 @@ struct CardBehaviour
     Fault fault = Fault::None;
     int faultEvery = 1;
     int replugMs = 1000;
+    bool queueRequests = false; // answer requests that arrive mid-answer afterwards
 };
 
 // "1,3,6" (blanks allowed around the numbers); an empty or blank text means no channel.

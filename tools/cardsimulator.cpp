@@ -81,6 +81,7 @@ bool CardSimulator::plugIn(QString *error)
 void CardSimulator::unplug()
 {
     endAnswer();
+    m_queued.clear();
     // This may run inside the notifier's own signal, so it goes later, not now.
     if (m_lineNotifier) {
         m_lineNotifier->setEnabled(false);
@@ -131,13 +132,22 @@ void CardSimulator::handleRequest(const Request &request)
     // On a shared bus every card hears every request and only the addressed one speaks.
     if (request.address != m_behaviour.address)
         return;
-    // The card's firmware finishes one answer before it looks at the line again.
+    // The card's firmware finishes one answer before it looks at the line again. A card whose
+    // UART keeps what arrives meanwhile answers it next; one without forgets it.
     if (m_busy) {
+        if (m_behaviour.queueRequests) {
+            m_queued.append({request, m_modelClock.elapsed()});
+            return;
+        }
         diagnose(QStringLiteral("%1 arrived while still answering; not answered")
                      .arg(QString::fromLatin1(request.text)));
         return;
     }
+    answer(request, m_behaviour.delayMs);
+}
 
+void CardSimulator::answer(const Request &request, int delayMs)
+{
     Fault fault = Fault::None;
     if (m_behaviour.fault != Fault::None && ++m_faultCount % quint64(m_behaviour.faultEvery) == 0)
         fault = m_behaviour.fault;
@@ -154,14 +164,26 @@ void CardSimulator::handleRequest(const Request &request)
         return;
     m_sent = 0;
     m_busy = true;
-    m_delayTimer.start(m_behaviour.delayMs);
+    m_delayTimer.start(delayMs);
+}
+
+void CardSimulator::answerComplete()
+{
+    report("ANSWERED " + QByteArray::number(m_outgoing.size()));
+    endAnswer();
+    if (m_queued.isEmpty())
+        return;
+    // Its delay ran from its arrival, while the previous answer was still going out.
+    const QueuedRequest next = m_queued.takeFirst();
+    const qint64 waited = m_modelClock.elapsed() - next.arrivedMs;
+    answer(next.request, int(std::max<qint64>(0, m_behaviour.delayMs - waited)));
 }
 
 void CardSimulator::startAnswer()
 {
     if (!m_behaviour.paced) {
         writeToLine(m_outgoing);
-        endAnswer();
+        answerComplete();
         return;
     }
     m_sendClock.start();
@@ -179,7 +201,7 @@ void CardSimulator::sendDueCharacters()
         m_sent = due;
     }
     if (m_sent >= m_outgoing.size()) {
-        endAnswer();
+        answerComplete();
         return;
     }
     const qint64 waitNs = (m_sent + 1) * characterNs - elapsed;

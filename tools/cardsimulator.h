@@ -37,6 +37,8 @@ private:
     void replug();
     void readLine();
     void handleRequest(const Request &request);
+    void answer(const Request &request, int delayMs);
+    void answerComplete();
     void startAnswer();
     void sendDueCharacters();
     void writeToLine(const QByteArray &bytes);
@@ -57,6 +59,12 @@ private:
     QByteArray m_outgoing;
     qsizetype m_sent = 0;
     bool m_busy = false;
+    struct QueuedRequest
+    {
+        Request request;
+        qint64 arrivedMs = 0;
+    };
+    QList<QueuedRequest> m_queued;
     quint64 m_faultCount = 0;
 };
 

@@ -34,7 +34,9 @@ Requests and answers (no line ends, no checksum):
            1 to 6, each a status character ("1" = thermocouple open, the reading means
            nothing; "0" = valid) and a 4-character reading.
   Only requests for this card's address are answered. Anything malformed is skipped up to the
-  next "t". A request that arrives while an answer is still on its way is not answered.
+  next "t". A request that arrives while an answer is still on its way is not answered, unless
+  --queue is given: then it is answered after that answer, --delay ms after it arrived at the
+  earliest.
   The answer starts --delay ms after the request's last character and is paced at 2400 baud
   (one character every 4.17 ms, 133 ms for 32) unless --no-pacing is given.
 
@@ -62,6 +64,7 @@ this address suffers it:
 Standard output, one line each, flushed at once:
   READY <link path> <pty path>   the line is announced (again after every replug)
   REQ <request>                  a complete request was seen, for whatever address
+  ANSWERED <n>                   the last of an answer's n characters went out
   UNPLUGGED                      the pseudo-terminal was closed for an unplug
   OK <command>                   a command from the standard input was carried out
   ERROR <message>                a command from the standard input was refused
@@ -164,8 +167,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption linkOption(
         QStringLiteral("link"), QStringLiteral("Name of the announcing link (default card)."),
         QStringLiteral("NAME"), QStringLiteral("card"));
+    const QCommandLineOption queueOption(
+        QStringLiteral("queue"),
+        QStringLiteral("Answer requests that arrive during an answer after it, in order."));
     parser.addOptions({addressOption, openOption, delayOption, noPacingOption, faultOption,
-                       faultEveryOption, replugOption, seedOption, linkOption});
+                       faultEveryOption, replugOption, seedOption, linkOption, queueOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return usageError(
@@ -199,6 +205,7 @@ int main(int argc, char *argv[])
     behaviour.fault = *fault;
     behaviour.faultEvery = *every;
     behaviour.replugMs = *replug;
+    behaviour.queueRequests = parser.isSet(queueOption);
 
     quint64 seed = std::random_device{}();
     if (parser.isSet(seedOption)) {
