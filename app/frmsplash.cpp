@@ -203,6 +203,9 @@ void frmSplash::closeEvent(QCloseEvent *event)
         m_ended = true;
         tmrSplash->stop();
         m_showMain = nullptr;
+        // No window is left and none will come, so nothing else would end the process.
+        if (endProgram)
+            endProgram();
     }
     QWidget::closeEvent(event);
 }

@@ -42,6 +42,9 @@ public:
     QLabel *lblCopyright = nullptr;
     QTimer *tmrSplash = nullptr;
 
+    // How closing the splash from outside ends the program; the main window never comes then.
+    std::function<void()> endProgram;
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;

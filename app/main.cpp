@@ -20,6 +20,7 @@ int main(int argc, char *argv[])
         window.Show();
         QApplication::setQuitOnLastWindowClosed(true);
     });
+    splash->endProgram = [] { QCoreApplication::exit(0); };
     splash->Form_Load();
     splash->show();
     return app.exec();

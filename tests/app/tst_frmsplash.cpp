@@ -20,16 +20,20 @@ private slots:
     void characterKeyEndsSplash();
     void otherInputLeavesSplash_data();
     void otherInputLeavesSplash();
+    void closedFromOutsideEndsTheProgram();
 
 private:
     QPointer<frmSplash> openSplash();
     int m_shown = 0;
+    int m_programEnds = 0;
 };
 
 QPointer<frmSplash> SplashTest::openSplash()
 {
     m_shown = 0;
+    m_programEnds = 0;
     auto *splash = new frmSplash([this] { ++m_shown; });
+    splash->endProgram = [this] { ++m_programEnds; };
     splash->Form_Load();
     splash->show();
     if (!QTest::qWaitForWindowExposed(splash))
@@ -103,6 +107,7 @@ void SplashTest::characterKeyEndsSplash()
     splash->tmrSplash_Timer();
     QTRY_VERIFY(splash.isNull());
     QCOMPARE(m_shown, 1);
+    QCOMPARE(m_programEnds, 0);
 }
 
 void SplashTest::otherInputLeavesSplash_data()
@@ -128,6 +133,17 @@ void SplashTest::otherInputLeavesSplash()
     QCOMPARE(m_shown, 0);
     QVERIFY(splash && splash->isVisible());
     QVERIFY(splash->tmrSplash->isActive());
+    delete splash;
+}
+
+void SplashTest::closedFromOutsideEndsTheProgram()
+{
+    // Alt+F4 or the taskbar: no main window follows, and nothing else would end the process.
+    QPointer<frmSplash> splash = openSplash();
+    splash->close();
+    QCOMPARE(m_programEnds, 1);
+    splash->tmrSplash_Timer();
+    QCOMPARE(m_shown, 0);
     delete splash;
 }
 
