@@ -163,12 +163,17 @@ void frmMain::createControls()
     tmrTimeout = new QTimer(this);
     tmrTimeout->setObjectName(QStringLiteral("tmrTimeout"));
     tmrTimeout->setInterval(500);
+    // A coarse timer may end the wait up to 25 ms early and cut off an answer that arrives in
+    // time.
+    tmrTimeout->setTimerType(Qt::PreciseTimer);
     sysInfo = new SysInfo(this);
     sysInfo->setObjectName(QStringLiteral("sysInfo"));
 
-    // Nothing is where a combo box's or a text box's focus is expected to end up but the
-    // controls themselves; these catch the menu shortcuts that a text field would keep.
-    for (QWidget *field : {static_cast<QWidget *>(txtAddress), static_cast<QWidget *>(cmbPort->lineEdit()),
+    // The menu shortcuts that a text field would keep for itself (Ctrl+X is "cut") are caught
+    // here. An editable combo box holds the focus itself and hands the shortcut check straight
+    // to its line edit, past any filter there, so the combo boxes are watched as well.
+    for (QWidget *field : {static_cast<QWidget *>(txtAddress), static_cast<QWidget *>(cmbPort),
+                           static_cast<QWidget *>(cmbPort->lineEdit()), static_cast<QWidget *>(cmbSampleRate),
                            static_cast<QWidget *>(cmbSampleRate->lineEdit())})
         field->installEventFilter(this);
 }
@@ -286,6 +291,9 @@ void frmMain::connectHandlers()
     connect(MSComm1, &MSComm::deviceLost, ports.get(), &PortManagement::MSComm1_DeviceLost);
     connect(tmrTimeout, &QTimer::timeout, protocol.get(), &ReadingProtocol::tmrTimeout_Timer);
     connect(sysInfo, &SysInfo::PowerSuspend, ports.get(), &PortManagement::sysInfo_PowerSuspend);
+    // Requests sent before the line was closed will never be answered.
+    connect(MSComm1, &MSComm::deviceLost, protocol.get(), &ReadingProtocol::endExchange);
+    connect(sysInfo, &SysInfo::PowerSuspend, protocol.get(), &ReadingProtocol::endExchange);
     FocusLossFilter::attach(cmbPort, [this] { ports->cmbPort_LostFocus(); });
     FocusLossFilter::attach(txtAddress, [this] { ports->txtAddress_LostFocus(); });
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);

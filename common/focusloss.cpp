@@ -4,9 +4,13 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QScopedValueRollback>
+#include <QTimer>
 #include <QWidget>
 
 namespace tervalo {
+
+bool FocusLossFilter::s_returningFocus = false;
 
 FocusLossFilter::FocusLossFilter(QWidget *control, std::function<void()> handler)
     : QObject(control), m_control(control), m_handler(std::move(handler))
@@ -22,9 +26,17 @@ void FocusLossFilter::attach(QWidget *control, std::function<void()> handler)
         combo->lineEdit()->installEventFilter(filter);
 }
 
+void FocusLossFilter::returnFocus(QWidget *control)
+{
+    QTimer::singleShot(0, control, [control] {
+        const QScopedValueRollback returning(s_returningFocus, true);
+        control->setFocus(Qt::OtherFocusReason);
+    });
+}
+
 bool FocusLossFilter::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() != QEvent::FocusOut)
+    if (event->type() != QEvent::FocusOut || s_returningFocus)
         return false;
     switch (static_cast<QFocusEvent *>(event)->reason()) {
     case Qt::ActiveWindowFocusReason:

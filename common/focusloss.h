@@ -18,6 +18,11 @@ class FocusLossFilter : public QObject
 public:
     static void attach(QWidget *control, std::function<void()> handler);
 
+    // Sends the focus back to a control whose new value was refused, once the focus has arrived
+    // where it was going. The control it passes through on its way back was never left by the
+    // user: its focus-loss handler does not run, and cannot overwrite the refusal's message.
+    static void returnFocus(QWidget *control);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -25,6 +30,7 @@ private:
     FocusLossFilter(QWidget *control, std::function<void()> handler);
     QWidget *m_control;
     std::function<void()> m_handler;
+    static bool s_returningFocus;
 };
 
 } // namespace tervalo

@@ -1,6 +1,7 @@
 #include "device/devicelink.h"
 
 #include "common/branding.h"
+#include "common/focusloss.h"
 #include "device/commerror.h"
 #include "device/mscomm.h"
 #include "device/portnumbering.h"
@@ -13,7 +14,6 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QTimer>
 
 namespace tervalo {
@@ -63,13 +63,16 @@ int PortManagement::getHighestComPort()
 {
     // The serial layer knows which ports the system has; asking it replaces opening a probe port,
     // which could fail and would then leave the program without any port at all.
-    return highestSerialPortNumber();
+    return m_controls.MSComm1->highestPortNumber();
 }
 
 void PortManagement::probePorts(int savedPortIndex)
 {
     QComboBox *list = m_controls.cmbPort;
     list->clear();
+    // The list's entries name devices, not places in the system's list of the moment: an adapter
+    // plugged in later must not slip in under the number of the user's card.
+    m_controls.MSComm1->fixPortNumbering();
     const int highest = getHighestComPort();
     for (int i = 1; i <= highest; ++i) {
         if (preparePort(i)) {
@@ -118,7 +121,11 @@ int PortManagement::selectedPortNumber() const
 
 void PortManagement::selectFirstEntry()
 {
-    m_controls.cmbPort->setCurrentIndex(m_controls.cmbPort->count() > 0 ? 0 : -1);
+    QComboBox *list = m_controls.cmbPort;
+    list->setCurrentIndex(list->count() > 0 ? 0 : -1);
+    // Selecting the entry already selected leaves typed text on show; the list shows the entry.
+    if (list->isEditable())
+        list->setEditText(list->count() > 0 ? list->itemText(0) : QString());
 }
 
 void PortManagement::releasePort()
@@ -129,6 +136,19 @@ void PortManagement::releasePort()
 void PortManagement::cmbPort_LostFocus()
 {
     releasePort();
+    // The list can be typed into. A text that is one of the entries picks that entry; any other
+    // text names no port we found, and is refused like an entry that is not a number, rather than
+    // left on show while another port is in use.
+    QComboBox *list = m_controls.cmbPort;
+    if (list->currentIndex() < 0 || list->currentText() != list->itemText(list->currentIndex())) {
+        const int typed = list->findText(list->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (typed < 0) {
+            m_controls.lblStringDisplay->setText(QStringLiteral("Invalid Comm Port"));
+            selectFirstEntry();
+            return;
+        }
+        list->setCurrentIndex(typed);
+    }
     int number = 0;
     try {
         number = selectedPortNumber();
@@ -148,9 +168,10 @@ void PortManagement::cmbPort_LostFocus()
 
 void PortManagement::txtAddress_LostFocus()
 {
-    static const QRegularExpression oneAddressDigit(QStringLiteral("^[0-7]$"));
+    // Exactly one character: a pasted "5" with a line end after it is not an address.
     QLineEdit *box = m_controls.txtAddress;
-    if (oneAddressDigit.match(box->text()).hasMatch()) {
+    const QString text = box->text();
+    if (text.size() == 1 && text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('7')) {
         RegistryManagement::saveNumberSetting("Address", qint16(box->text().toInt()));
         m_controls.lblStringDisplay->setText(defaultStatusText());
         return;
@@ -158,8 +179,7 @@ void PortManagement::txtAddress_LostFocus()
     m_controls.lblStringDisplay->setText(
         QStringLiteral("Invalid Address - Must be an integer between 0 and 7"));
     box->setText(QStringLiteral("0"));
-    // The focus is still on its way to the next control; send it back once it has arrived.
-    QTimer::singleShot(0, box, [box] { box->setFocus(Qt::OtherFocusReason); });
+    FocusLossFilter::returnFocus(box);
 }
 
 void PortManagement::sysInfo_PowerSuspend()
@@ -186,8 +206,15 @@ void PortManagement::MSComm1_DeviceLost()
 ReadingProtocol::ReadingProtocol(WindowState &state, PortManagement &ports,
                                  const DeviceLinkControls &controls, const DeviceLinkHooks &hooks,
                                  QObject *parent)
-    : QObject(parent), m_state(state), m_ports(ports), m_controls(controls), m_hooks(hooks)
+    : QObject(parent), m_state(state), m_ports(ports), m_controls(controls), m_hooks(hooks),
+      m_outstanding(controls.tmrTimeout->interval())
 {
+    m_clock.start();
+}
+
+void ReadingProtocol::endExchange()
+{
+    m_outstanding.clear();
 }
 
 void ReadingProtocol::requestData()
@@ -203,14 +230,18 @@ void ReadingProtocol::requestData()
         // Characters still buffered while no request is outstanding belong to no answer we wait
         // for: the tail of an overlong answer, or the end of one taken at its 32nd character.
         // Left there they would sit in front of the next answer and mix two readings in one
-        // record, so they go before a new request is sent.
-        if (!m_controls.tmrTimeout->isActive() && m_controls.MSComm1->InBufferCount() > 0)
+        // record, so they go before a new request is sent. While a request is outstanding they
+        // may be the start of its answer (a slow card still answering the previous tick), and
+        // stay. The time-out timer cannot tell: the decode of an earlier answer stops it.
+        if (outstandingRequests() == 0 && m_controls.MSComm1->InBufferCount() > 0)
             m_controls.MSComm1->setInBufferCount(0);
         m_controls.MSComm1->setOutput(buildRequest(m_controls.txtAddress->text(), m_state.tempType));
+        m_outstanding.sent(m_clock.elapsed());
         if (!m_controls.tmrTimeout->isActive())
             m_controls.tmrTimeout->start();
     } catch (const CommError &error) {
         m_controls.tmrTimeout->stop();
+        endExchange();
         m_controls.lblStringDisplay->setText(sendFailureText(error.code()));
         if (m_state.continuousFlag)
             call(m_hooks.cmdContinuous_Click);
@@ -225,6 +256,7 @@ void ReadingProtocol::MSComm1_OnComm()
     if (comm.InBufferCount() < answerLength)
         return;
     m_controls.tmrTimeout->stop();
+    m_outstanding.answered(m_clock.elapsed());
     m_controls.lblStringDisplay->setText(defaultStatusText());
     receivedData = comm.Input();
     getTemps();
@@ -268,6 +300,7 @@ void ReadingProtocol::tmrTimeout_Timer()
     m_controls.lblStringDisplay->setText(
         QStringLiteral("Communications timeout - Check cables and address settings"));
     m_controls.tmrTimeout->stop();
+    endExchange();
     if (m_state.continuousFlag)
         call(m_hooks.cmdContinuous_Click);
     m_controls.MSComm1->setInBufferCount(0);

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "common/windowstate.h"
+#include "device/outstandingrequests.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -99,11 +101,18 @@ public:
     std::array<QString, 6> channelText;
     std::array<qint16, 6> channelValue{};
 
+    // Requests sent and not yet answered, timed out or failed.
+    int outstandingRequests() { return m_outstanding.count(m_clock.elapsed()); }
+    // The line was lost or given up: nothing sent before can be answered any more.
+    void endExchange();
+
 private:
     WindowState &m_state;
     PortManagement &m_ports;
     DeviceLinkControls m_controls;
     DeviceLinkHooks m_hooks;
+    QElapsedTimer m_clock;
+    OutstandingRequests m_outstanding;
 };
 
 } // namespace tervalo

@@ -3,6 +3,7 @@
 #include "device/commerror.h"
 #include "device/portnumbering.h"
 
+#include <QScopedValueRollback>
 #include <QStringList>
 
 namespace tervalo {
@@ -74,6 +75,7 @@ void MSComm::setSettings(const QString &settings)
 
 void MSComm::applySettings(const LineSettings &line)
 {
+    const QScopedValueRollback configuring(m_configuring, true);
     const bool ok = m_port.setBaudRate(line.baud) && m_port.setParity(line.parity) &&
                     m_port.setDataBits(line.dataBits) && m_port.setStopBits(line.stopBits);
     if (!ok)
@@ -106,7 +108,8 @@ void MSComm::setPortOpen(bool open)
     if (m_port.isOpen())
         throw CommError(commPortAlreadyOpen, QStringLiteral("Port already open"));
 
-    const QString device = serialPortDevice(m_commPort);
+    const QString device =
+        m_numberingFixed ? m_portDevices.value(m_commPort) : serialPortDevice(m_commPort);
     if (device.isEmpty())
         throw CommError(commInvalidPortNumber,
                         QStringLiteral("No serial port has the number %1").arg(m_commPort));
@@ -131,6 +134,22 @@ void MSComm::setOutput(const QString &text)
         throw CommError(commOutputBufferFull, QStringLiteral("Output buffer full"));
     if (m_port.write(bytes) != bytes.size())
         throw CommError(commDriverErrorBase + int(m_port.error()), m_port.errorString());
+}
+
+int MSComm::fixPortNumbering()
+{
+    m_portDevices.clear();
+    for (const SerialPortEntry &entry : enumerateSerialPorts())
+        m_portDevices.insert(entry.number, entry.device);
+    m_numberingFixed = true;
+    return highestPortNumber();
+}
+
+int MSComm::highestPortNumber() const
+{
+    if (!m_numberingFixed)
+        return highestSerialPortNumber();
+    return m_portDevices.isEmpty() ? 0 : m_portDevices.lastKey();
 }
 
 QString MSComm::Input()
@@ -180,7 +199,21 @@ void MSComm::receive()
 
 void MSComm::portError(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ResourceError || !m_port.isOpen())
+    // A line that hangs up (an adapter pulled out, the far end of a pseudo-terminal closed) stays
+    // readable and reads nothing, for ever: the serial layer reports that as a read error, or as
+    // a vanished resource when the system says so. Either way the line is gone; kept open it
+    // would wake us without end. Failures of our own calls while opening and configuring the port
+    // come as other errors and are reported to the caller instead.
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::UnknownError:
+        break;
+    default:
+        return;
+    }
+    if (!m_port.isOpen() || m_configuring)
         return;
     m_port.close();
     m_input.clear();

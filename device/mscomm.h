@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -47,6 +48,13 @@ public:
 
     int CommEvent() const { return m_commEvent; }
 
+    // Takes the system's ports as they are now and keeps their numbers: from here on a port
+    // number opens the device it had at this moment, or fails when that device is gone, even
+    // after another adapter plugged in has shifted the system's own list. Returns the highest
+    // number. Until this is called, numbers follow the system's list of the moment.
+    int fixPortNumbering();
+    int highestPortNumber() const;
+
     // The device the open port was opened on (a path or "COMn"); empty while closed.
     QString device() const { return m_port.isOpen() ? m_port.portName() : QString(); }
 
@@ -77,7 +85,10 @@ private:
     int m_commPort = 1;
     int m_commEvent = 0;
     QByteArray m_input;
+    QMap<int, QString> m_portDevices; // empty until the numbering is fixed
+    bool m_numberingFixed = false;
     bool m_receiving = false;
+    bool m_configuring = false; // our own calls report their failures themselves
 };
 
 } // namespace tervalo

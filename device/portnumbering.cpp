@@ -3,16 +3,49 @@
 #include "device/simulatorfolder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <algorithm>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace tervalo {
 
 namespace {
 bool systemPortsListed = true;
+
+#ifndef Q_OS_WIN
+// Whether a folder is this user's own and nobody else may put anything into it. Not followed
+// through a symbolic link: a link planted in its place belongs to whoever planted it.
+bool privateFolder(const QString &path)
+{
+    struct stat info
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 022) == 0;
 }
+
+// The folder the simulators announce themselves in, when it can be trusted. Below the user's
+// runtime directory it is private by construction. The fallback below the shared temporary
+// folder has a name anyone can guess: another user could create it first and plant links that
+// shift every port number, so it counts only while it and the folder above it are ours alone.
+QString trustedSimulatorLinkFolder()
+{
+    const QString folder = simulatorLinkFolder();
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return folder;
+    const QString base = QFileInfo(folder).absolutePath();
+    return privateFolder(base) && privateFolder(folder) ? folder : QString();
+}
+#endif
+} // namespace
 
 void setSystemSerialPortsListed(bool listed)
 {
@@ -49,9 +82,11 @@ QList<SerialPortEntry> enumerateSerialPorts()
     QList<SerialPortEntry> ports;
 
     // A simulator killed without a chance to clean up leaves a dangling link: skip it.
-    const QDir folder(simulatorLinkFolder());
+    const QString trusted = trustedSimulatorLinkFolder();
     const QFileInfoList links =
-        folder.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+        trusted.isEmpty()
+            ? QFileInfoList()
+            : QDir(trusted).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo &link : links) {
         if (!link.isSymLink() || !link.exists())
             continue;

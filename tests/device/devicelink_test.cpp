@@ -7,7 +7,12 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QPushButton>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using RegistryManagement::RegValue;
 
@@ -24,6 +29,8 @@ private slots:
     void acceptedAddress();
     void invalidPortEntry_data();
     void invalidPortEntry();
+    void typedPortEntry_data();
+    void typedPortEntry();
     void unavailablePortThenReadFails();
     void leavingThePortListReopensIt();
     void probeSelectsRememberedPosition_data();
@@ -31,6 +38,9 @@ private slots:
     void probeWithoutPorts();
     void suspendStopsAndNextReadReopens();
     void focusLossOnlyWhenTheFocusMovesOn();
+    void refusedAddressKeepsItsMessage();
+    void simulatorFolderTrustedOnlyWhenPrivate_data();
+    void simulatorFolderTrustedOnlyWhenPrivate();
 
 private:
     std::unique_ptr<SimulatorProcess> m_sim;
@@ -62,6 +72,7 @@ void DeviceLinkTest::rejectedAddresses_data()
     QTest::newRow("-1") << "-1";
     QTest::newRow("letter") << "a";
     QTest::newRow("empty") << "";
+    QTest::newRow("5 and a pasted line end") << "5\n";
 }
 
 void DeviceLinkTest::rejectedAddresses()
@@ -114,6 +125,37 @@ void DeviceLinkTest::invalidPortEntry()
     QVERIFY(!w->MSComm1->PortOpen());
 }
 
+void DeviceLinkTest::typedPortEntry_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("expectedIndex");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("a listed entry selects it") << "2" << 1 << true;
+    QTest::newRow("a port not in the list") << "3" << 0 << false;
+    QTest::newRow("a blank before the number") << " 2" << 0 << false;
+}
+
+void DeviceLinkTest::typedPortEntry()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, expectedIndex);
+    QFETCH(bool, accepted);
+    SimulatorProcess second;
+    QVERIFY(second.start({QStringLiteral("--no-pacing"), QStringLiteral("--link"),
+                          QStringLiteral("zz-second")}));
+    LinkWindow w;
+    w->ports->probePorts(0);
+    QCOMPARE(w->cmbPort->count(), 2);
+    w->cmbPort->setEditText(typed);
+    w->ports->cmbPort_LostFocus();
+    QCOMPARE(w->cmbPort->currentIndex(), expectedIndex);
+    QCOMPARE(w->cmbPort->currentText(), w->cmbPort->itemText(expectedIndex));
+    QCOMPARE(w->MSComm1->PortOpen(), accepted);
+    QCOMPARE(w.status(), accepted ? defaultStatus : QStringLiteral("Invalid Comm Port"));
+    if (accepted)
+        QCOMPARE(w->MSComm1->device(), second.linkPath());
+}
+
 void DeviceLinkTest::unavailablePortThenReadFails()
 {
     RegistryManagement::saveNumberSetting("Port No", 0);
@@ -162,6 +204,24 @@ void DeviceLinkTest::leavingThePortListReopensIt()
     QCOMPARE(w->MSComm1->device(), second.linkPath());
     QCOMPARE(w->MSComm1->InBufferCount(), 0);
     QCOMPARE(w.status(), defaultStatus);
+
+    // An adapter plugged in later sorts first in the system's list, but port 2 still means the
+    // device it meant: on leaving the list and on the reopen after a suspend.
+    SimulatorProcess newcomer;
+    QVERIFY(newcomer.start({QStringLiteral("--no-pacing"), QStringLiteral("--link"),
+                            QStringLiteral("aa-newcomer")}));
+    w->ports->cmbPort_LostFocus();
+    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    w->sysInfo->announceSuspend();
+    w->cmdRead->click();
+    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QCOMPARE(w->cmbPort->itemData(1, Qt::ToolTipRole).toString(), second.linkPath());
+
+    // Gone, it fails as any port that does not open; it is never replaced by another device.
+    second.stop();
+    w->ports->cmbPort_LostFocus();
+    QCOMPARE(w.status(), QStringLiteral("Comm Port Not Available"));
+    QVERIFY(!w->MSComm1->PortOpen());
 }
 
 void DeviceLinkTest::probeSelectsRememberedPosition_data()
@@ -266,6 +326,68 @@ void DeviceLinkTest::focusLossOnlyWhenTheFocusMovesOn()
     QTRY_VERIFY(second->hasFocus());
     QCOMPARE(comboLosses, 1);
     QCOMPARE(editLosses, 1);
+}
+
+void DeviceLinkTest::refusedAddressKeepsItsMessage()
+{
+    // Shift+Tab from the address box lands on the port list; the focus goes back to the box, and
+    // passing through the list is not leaving it.
+    LinkWindow w;
+    w->ports->probePorts(0);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    w->txtAddress->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(w->txtAddress->hasFocus());
+    w->txtAddress->setText(QStringLiteral("9"));
+    QTest::keyClick(w->txtAddress, Qt::Key_Backtab, Qt::ShiftModifier);
+    QTRY_VERIFY(w->txtAddress->hasFocus());
+    QTest::qWait(50);
+    QVERIFY(w->txtAddress->hasFocus());
+    QCOMPARE(w.status(), QStringLiteral("Invalid Address - Must be an integer between 0 and 7"));
+    QCOMPARE(w->txtAddress->text(), QStringLiteral("0"));
+}
+
+void DeviceLinkTest::simulatorFolderTrustedOnlyWhenPrivate_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner");
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("private") << 0700 << false << true;
+    QTest::newRow("writable by everyone") << 0777 << false << false;
+    QTest::newRow("writable by the group") << 0770 << false << false;
+    QTest::newRow("another user's") << 0700 << true << false;
+}
+
+void DeviceLinkTest::simulatorFolderTrustedOnlyWhenPrivate()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    QFETCH(bool, listed);
+    if (otherOwner && ::getuid() != 0)
+        QSKIP("only root can give a folder to another user");
+    // Without a runtime directory the simulators' folder sits below the shared temporary folder,
+    // where anyone can create it first.
+    QTemporaryDir tmp;
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    const QString base = tmp.filePath(QStringLiteral("tervalo-runtime-%1").arg(::getuid()));
+    const QString folder = base + QStringLiteral("/tervalo");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::link(m_sim->ptyPath(), folder + QStringLiteral("/card")));
+    for (const QString &path : {base, folder}) {
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0);
+        if (otherOwner)
+            QVERIFY(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+    }
+    const QList<tervalo::SerialPortEntry> ports = tervalo::enumerateSerialPorts();
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    if (tmpdir.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", tmpdir);
+    QCOMPARE(ports.size(), listed ? 1 : 0);
 }
 
 QTEST_MAIN(DeviceLinkTest)

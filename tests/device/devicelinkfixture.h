@@ -29,6 +29,7 @@ struct LinkProbe
     int graphUpdates = 0;
     bool graphVisible = false;
     QStringList records;
+    QStringList order; // "graph" and "log", as the hooks were called
 };
 
 // A main window with its device link rewired to record the hooks into a probe.
@@ -45,8 +46,14 @@ public:
             window->state.continuousFlag = !window->state.continuousFlag;
         };
         hooks.graphVisible = [this] { return probe.graphVisible; };
-        hooks.updateGraph = [this] { ++probe.graphUpdates; };
-        hooks.saveData = [this](const QString &record) { probe.records.append(record); };
+        hooks.updateGraph = [this] {
+            ++probe.graphUpdates;
+            probe.order << QStringLiteral("graph");
+        };
+        hooks.saveData = [this](const QString &record) {
+            probe.records.append(record);
+            probe.order << QStringLiteral("log");
+        };
         window->setDeviceLinkHooks(hooks);
     }
 

@@ -1,3 +1,4 @@
+#include "device/outstandingrequests.h"
 #include "device/protocol.h"
 
 #include <QLocale>
@@ -19,6 +20,8 @@ private slots:
     void decodeChannel();
     void readingsIgnoreRegionalSettings();
     void records();
+    void outstandingRequests_data();
+    void outstandingRequests();
 };
 
 void ProtocolTest::request_data()
@@ -161,6 +164,43 @@ void ProtocolTest::records()
     QVERIFY2(prefix.contains(QStringLiteral("09")), qPrintable(prefix)); // the seconds are there
     QCOMPARE(errorRecord(when, QStringLiteral("f")),
              recordPrefix(when, QStringLiteral("f")) + QStringLiteral("err,err,err,err,err,err,"));
+}
+
+void ProtocolTest::outstandingRequests_data()
+{
+    // Events in order: "s" a request sent, "a" an answer taken, "t" the time-out, each at a time
+    // in ms; then how many requests wait at the time asked.
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<int>("at");
+    QTest::addColumn<int>("waiting");
+    QTest::newRow("nothing sent") << QStringList{} << 0 << 0;
+    QTest::newRow("answered") << QStringList{"s0", "a350"} << 360 << 0;
+    QTest::newRow("slow card: the next tick's answer is on its way")
+        << QStringList{"s0", "s333", "a352"} << 666 << 1;
+    QTest::newRow("one answer for two requests leaves one")
+        << QStringList{"s0", "s100", "a200"} << 250 << 1;
+    QTest::newRow("unanswered beyond the time-out") << QStringList{"s0", "s333", "a352"} << 834 << 0;
+    QTest::newRow("still within the time-out") << QStringList{"s0"} << 500 << 1;
+    QTest::newRow("the time-out ends them all") << QStringList{"s0", "s100", "t500"} << 520 << 0;
+    QTest::newRow("a stray answer counts for nothing") << QStringList{"a10", "s20"} << 30 << 1;
+}
+
+void ProtocolTest::outstandingRequests()
+{
+    QFETCH(QStringList, events);
+    QFETCH(int, at);
+    QFETCH(int, waiting);
+    OutstandingRequests requests(500);
+    for (const QString &event : events) {
+        const qint64 when = event.mid(1).toLongLong();
+        if (event.startsWith(QLatin1Char('s')))
+            requests.sent(when);
+        else if (event.startsWith(QLatin1Char('a')))
+            requests.answered(when);
+        else
+            requests.clear();
+    }
+    QCOMPARE(requests.count(at), waiting);
 }
 
 QTEST_GUILESS_MAIN(ProtocolTest)

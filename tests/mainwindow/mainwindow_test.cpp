@@ -62,7 +62,8 @@ private slots:
     void lastRunRestored();
     void unitClickIsStoredAtOnce();
     void controlStatesFollowTheRun();
-    void shortcutsWorkFromTheAddressBox();
+    void shortcutsWorkFromEveryField_data();
+    void shortcutsWorkFromEveryField();
     void timeoutStopsARunButLeavesIdleAlone();
     void invalidRate_data();
     void invalidRate();
@@ -234,22 +235,40 @@ void MainWindowTest::controlStatesFollowTheRun()
     check(false);
 }
 
-void MainWindowTest::shortcutsWorkFromTheAddressBox()
+void MainWindowTest::shortcutsWorkFromEveryField_data()
 {
+    // The fields that keep Ctrl+X as "cut" for themselves unless the window says otherwise.
+    QTest::addColumn<QString>("field");
+    QTest::newRow("address box") << "txtAddress";
+    QTest::newRow("port list") << "cmbPort";
+    QTest::newRow("rate list") << "cmbSampleRate";
+}
+
+void MainWindowTest::shortcutsWorkFromEveryField()
+{
+    QFETCH(QString, field);
     auto w = loaded();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
-    w->txtAddress->setFocus();
-    QTRY_VERIFY(w->txtAddress->hasFocus());
+    auto *control = w->findChild<QWidget *>(field);
+    QVERIFY(control);
+    control->setFocus();
+    QTRY_VERIFY(control->hasFocus());
+    auto *combo = qobject_cast<QComboBox *>(control);
+    if (combo)
+        combo->lineEdit()->selectAll();
+    const QString text = combo ? combo->currentText() : w->txtAddress->text();
     QSignalSpy save(w->mnuSave, &QAction::triggered);
     QSignalSpy graph(w->mnuGraph, &QAction::triggered);
     QSignalSpy help(w->mnuGetHelp, &QAction::triggered);
-    QTest::keyClick(w->txtAddress, Qt::Key_G, Qt::ControlModifier);
-    QTest::keyClick(w->txtAddress, Qt::Key_H, Qt::ControlModifier);
-    QTest::keyClick(w->txtAddress, Qt::Key_X, Qt::ControlModifier);
+    QTest::keyClick(control, Qt::Key_G, Qt::ControlModifier);
+    QTest::keyClick(control, Qt::Key_H, Qt::ControlModifier);
+    QTest::keyClick(control, Qt::Key_X, Qt::ControlModifier);
     QCOMPARE(graph.size(), 1);
     QCOMPARE(help.size(), 1);
     QCOMPARE(m_exits, 1);
-    QCOMPARE(w->txtAddress->text(), QStringLiteral("0")); // nothing was cut
+    QCOMPARE(combo ? combo->currentText() : w->txtAddress->text(), text); // nothing was cut
+    if (combo)
+        return;
 
     // Ctrl+S does nothing while logging cannot be switched.
     w->cmdContinuous->click();
