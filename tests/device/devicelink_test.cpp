@@ -16,6 +16,18 @@
 
 using RegistryManagement::RegValue;
 
+namespace {
+// A second card, sorted after the one every test has, and the window's ports looked for.
+bool startSecondCard(SimulatorProcess &second, LinkWindow &w)
+{
+    if (!second.start({QStringLiteral("--no-pacing"), QStringLiteral("--link"),
+                       QStringLiteral("zz-second")}))
+        return false;
+    w->ports->probePorts(0);
+    return w->cmbPort->count() == 2;
+}
+} // namespace
+
 class DeviceLinkTest : public QObject
 {
     Q_OBJECT
@@ -141,11 +153,8 @@ void DeviceLinkTest::typedPortEntry()
     QFETCH(int, expectedIndex);
     QFETCH(bool, accepted);
     SimulatorProcess second;
-    QVERIFY(second.start({QStringLiteral("--no-pacing"), QStringLiteral("--link"),
-                          QStringLiteral("zz-second")}));
     LinkWindow w;
-    w->ports->probePorts(0);
-    QCOMPARE(w->cmbPort->count(), 2);
+    QVERIFY(startSecondCard(second, w));
     w->cmbPort->setEditText(typed);
     w->ports->cmbPort_LostFocus();
     QCOMPARE(w->cmbPort->currentIndex(), expectedIndex);
@@ -179,11 +188,8 @@ void DeviceLinkTest::unavailablePortThenReadFails()
 void DeviceLinkTest::leavingThePortListReopensIt()
 {
     SimulatorProcess second;
-    QVERIFY(second.start({QStringLiteral("--no-pacing"), QStringLiteral("--link"),
-                          QStringLiteral("zz-second")}));
     LinkWindow w;
-    w->ports->probePorts(0);
-    QCOMPARE(w->cmbPort->count(), 2);
+    QVERIFY(startSecondCard(second, w));
     QCOMPARE(w->MSComm1->device(), m_sim->linkPath());
     QCOMPARE(w->cmbPort->itemData(1, Qt::ToolTipRole).toString(), second.linkPath());
 
