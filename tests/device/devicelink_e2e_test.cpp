@@ -207,6 +207,7 @@ void DeviceLinkE2ETest::timeoutWithWrongAddress()
     rig.w->protocol->requestData();
     QTRY_COMPARE_WITH_TIMEOUT(rig.w.status(), timeoutText, 2000);
     QVERIFY2(firedAt >= 495 && firedAt < 700, qPrintable(QString::number(firedAt)));
+    QCOMPARE(rig.w->tmrTimeout->interval(), 500);
     QVERIFY(!rig.w->tmrTimeout->isActive());
     QCOMPARE(rig.w.probe.stopCalls, continuous ? 1 : 0);
     QVERIFY(rig.w.probe.records.isEmpty());
