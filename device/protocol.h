@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 
 #include <optional>
@@ -39,10 +40,16 @@ struct ChannelReading
 ChannelReading decodeChannel(const QString &field, bool checked);
 
 // The start of a log record: date, time and unit letter, each followed by a comma. The date and
-// time are written as the system formats them for the user.
-QString recordPrefix(const QDateTime &when, const QString &tempType);
+// time are written as the user's locale formats them: the short date, and the time with hours,
+// minutes and seconds but no time zone.
+QString recordPrefix(const QDateTime &when, const QString &tempType,
+                     const QLocale &locale = QLocale::system());
 
 // The record of an answer that could not be decoded.
-QString errorRecord(const QDateTime &when, const QString &tempType);
+QString errorRecord(const QDateTime &when, const QString &tempType,
+                    const QLocale &locale = QLocale::system());
+
+// The locale's long time format without its time zone and the text around it.
+QString logTimeFormat(const QLocale &locale);
 
 } // namespace tervalo

@@ -37,13 +37,18 @@ void DataLog::chkSave_Click()
         return;
     }
 
+    // Nothing is logged while the dialog is open: an answer that arrives meanwhile (a slow card,
+    // a reading asked for just before) has no file of the user's yet, and must not go to the
+    // preset name in whatever folder the program was started from.
+    m_state.saveToDisk = false;
     Filter = QStringLiteral("Comma-separated-value(*.csv)|*.csv");
-    FileName = QStringLiteral("output.csv");
-    QString chosen = FileName;
+    FileName.clear();
+    QString chosen = QStringLiteral("output.csv");
     const int result = m_dialog->ShowSave(m_controls.dialogParent, Filter, chosen);
     if (result == 0) {
         // The file is created by the first record, not now: choosing a file writes nothing.
         FileName = chosen;
+        m_state.saveToDisk = true;
         showMarkOfBox();
         return;
     }

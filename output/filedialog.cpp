@@ -1,6 +1,7 @@
 #include "output/filedialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace tervalo {
@@ -35,25 +36,40 @@ QString suffixOf(const QString &qtFilter)
 
 } // namespace
 
+QString nameWithDefaultSuffix(const QString &typed, const QString &suffix)
+{
+    const QFileInfo file(typed);
+    if (suffix.isEmpty() || !file.suffix().isEmpty() || file.exists())
+        return typed;
+    return typed + QLatin1Char('.') + suffix;
+}
+
 int QtSaveFileDialog::ShowSave(QWidget *parent, const QString &filter, QString &fileName)
 {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    // Records are appended to a chosen file, never written over it, so asking "replace it?"
-    // would frighten the user for nothing.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
     const QString filters = qtFileFilter(filter);
     dialog.setNameFilters(filters.split(QStringLiteral(";;")));
-    // A name typed without its extension gets the one of the chosen file type, so the file still
-    // opens with the right program.
-    dialog.setDefaultSuffix(suffixOf(dialog.nameFilters().value(0)));
-    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                     [&dialog](const QString &chosen) { dialog.setDefaultSuffix(suffixOf(chosen)); });
+    const bool replaces = m_existing == ExistingFile::Replace;
+    if (replaces) {
+        // The dialog adds the file type's extension itself, before it asks about the file that
+        // name would replace.
+        dialog.setDefaultSuffix(suffixOf(dialog.nameFilters().value(0)));
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString &chosen) {
+            dialog.setDefaultSuffix(suffixOf(chosen));
+        });
+    } else {
+        // Records are appended to a chosen file, never written over it, so asking "replace it?"
+        // would frighten the user for nothing.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    }
     dialog.selectFile(fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return cancelError;
     fileName = dialog.selectedFiles().constFirst();
+    if (!replaces)
+        fileName = nameWithDefaultSuffix(fileName, suffixOf(dialog.selectedNameFilter()));
     return 0;
 }
 

@@ -27,8 +27,21 @@ public:
 class QtSaveFileDialog : public SaveFileDialog
 {
 public:
+    // What saving does to a file that is already there: the log appends to it, so choosing it
+    // needs no question; an image replaces it, so the dialog asks first.
+    enum class ExistingFile { Append, Replace };
+
+    explicit QtSaveFileDialog(ExistingFile existing = ExistingFile::Append) : m_existing(existing) {}
     int ShowSave(QWidget *parent, const QString &filter, QString &fileName) override;
+
+private:
+    ExistingFile m_existing;
 };
+
+// The name a log file gets: as typed, with the file type's extension added only when the name
+// has none and no file of that name is there (an existing log without an extension stays
+// choosable).
+QString nameWithDefaultSuffix(const QString &typed, const QString &suffix);
 
 // "Comma-separated-value(*.csv)|*.csv|All files(*.*)|*.*" as Qt writes a file filter:
 // "Comma-separated-value (*.csv);;All files (*.*)".

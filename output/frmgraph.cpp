@@ -86,7 +86,7 @@ QImage renderImage(QWidget *widget, qreal scale)
 
 frmGraph::frmGraph()
     : QWidget(nullptr), m_printer(std::make_unique<SystemGraphPrinter>()),
-      m_imageDialog(std::make_unique<QtSaveFileDialog>())
+      m_imageDialog(std::make_unique<QtSaveFileDialog>(QtSaveFileDialog::ExistingFile::Replace))
 {
     setObjectName(QStringLiteral("frmGraph"));
     setWindowTitle(QStringLiteral("Tervalo Graph"));

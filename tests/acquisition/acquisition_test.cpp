@@ -104,10 +104,13 @@ private slots:
     {
         QTest::addColumn<QString>("code");
         QTest::addColumn<int>("expected"); // -1: not a rate
-        QTest::newRow("3sps is 333, not 334") << "3sps" << 333;
-        QTest::newRow("fastest") << "5sps" << 200;
-        QTest::newRow("unlisted 3spm") << "3spm" << 20000;
-        QTest::newRow("slowest") << "1sph" << 3600000;
+        const std::pair<const char *, int> rates[] = {
+            {"5sps", 200},     {"4sps", 250},     {"3sps", 333},      {"2sps", 500},
+            {"1sps", 1000},    {"6spm", 10000},   {"3spm", 20000},    {"2spm", 30000},
+            {"1spm", 60000},   {"6sph", 600000},  {"3sph", 1200000},  {"2sph", 1800000},
+            {"1sph", 3600000}};
+        for (const auto &[code, interval] : rates)
+            QTest::newRow(code) << code << interval;
         QTest::newRow("empty") << "" << -1;
         QTest::newRow("upper case") << "3SPS" << -1;
         QTest::newRow("blank before") << " 3sps" << -1;

@@ -164,6 +164,25 @@ void ProtocolTest::records()
     QVERIFY2(prefix.contains(QStringLiteral("09")), qPrintable(prefix)); // the seconds are there
     QCOMPARE(errorRecord(when, QStringLiteral("f")),
              recordPrefix(when, QStringLiteral("f")) + QStringLiteral("err,err,err,err,err,err,"));
+
+    // Whatever the user's locale, the time adds no column and no zone: some write the zone with
+    // a comma, in brackets or ahead of the time.
+    QStringList broken;
+    const QList<QLocale> locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    for (const QLocale &locale : locales) {
+        if (locale.dateFormat(QLocale::ShortFormat).contains(QLatin1Char(',')) ||
+            locale.timeFormat(QLocale::ShortFormat).contains(QLatin1Char(',')))
+            continue;
+        const QString record = errorRecord(when, QStringLiteral("c"), locale);
+        const QString time = record.section(QLatin1Char(','), 1, 1);
+        if (record.count(QLatin1Char(',')) != 9 || time != time.trimmed() ||
+            !time.contains(locale.toString(QTime(0, 0, 9), QStringLiteral("s"))) ||
+            logTimeFormat(locale).contains(QLatin1Char('t')))
+            broken << locale.name() + QStringLiteral(": ") + record;
+    }
+    QVERIFY2(broken.isEmpty(), qPrintable(broken.join(QLatin1Char('\n'))));
+    QVERIFY(locales.size() > 100);
 }
 
 void ProtocolTest::outstandingRequests_data()

@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QValueAxis>
 
 using namespace tervalo;
 using RegistryManagement::RegValue;
@@ -139,6 +140,18 @@ void MainWindowTest::firstRun()
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QCOMPARE(QApplication::focusWidget(), w->chkSave);
     QCOMPARE(w->lblStringDisplay->text(), defaultStatusText());
+
+    // Tab goes round in the order that leaving the port, the address and the rate relies on.
+    QStringList visited;
+    for (int i = 0; i < 16; ++i) {
+        QWidget *focus = QApplication::focusWidget();
+        visited << (focus->objectName().isEmpty() ? focus->parentWidget()->objectName()
+                                                  : focus->objectName());
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    QCOMPARE(visited.join(QLatin1Char(' ')),
+             QStringLiteral("chkSave cmdGraph cmdRead cmdContinuous cmdExit cmbPort txtAddress "
+                            "cmbSampleRate OptRaw chkCh3 chkCh2 chkCh1 chkCh0 chkCh5 chkCh4 chkSave"));
 }
 
 void MainWindowTest::lastRunRestored()
@@ -170,10 +183,15 @@ void MainWindowTest::lastRunRestored()
 void MainWindowTest::unitClickIsStoredAtOnce()
 {
     auto w = loaded();
+    w->cmdGraph->click();
     w->cmdRead->click();
     QTRY_VERIFY(!w->lblCh[0]->text().isEmpty());
+    QCOMPARE(w->graph->graphData[graphPoints - 1][1], w->protocol->channelValue[1]);
     QTest::mouseClick(w->OptCelsius, Qt::LeftButton, {}, QPoint(5, 5));
     QVERIFY(w->OptCelsius->isChecked());
+    // The open graph starts again in the new unit.
+    QCOMPARE(w->graph->window()->axisY->titleText(), QStringLiteral("Temperature Celsius"));
+    QCOMPARE(w->graph->graphData, GraphData{});
     QCOMPARE(stored("Data Output"), RegValue::fromText("c"));
     QCOMPARE(w->state.tempType, QStringLiteral("c"));
     QCOMPARE(w->lblTemp[3]->text(), QStringLiteral("Celsius"));
@@ -204,9 +222,10 @@ void MainWindowTest::unitClickIsStoredAtOnce()
 void MainWindowTest::controlStatesFollowTheRun()
 {
     auto w = loaded();
-    const QList<QWidget *> locked = {w->cmbSampleRate, w->cmbPort,  w->txtAddress, w->cmdRead,
-                                     w->chkSave,       w->frameDataOutputSelect,   w->chkCh[0],
-                                     w->chkCh[5]};
+    QList<QWidget *> locked = {w->cmbSampleRate, w->cmbPort, w->txtAddress,
+                               w->cmdRead,       w->chkSave, w->frameDataOutputSelect};
+    for (QCheckBox *box : w->chkCh)
+        locked << box;
     const QList<QWidget *> always = {w->cmdContinuous, w->cmdGraph, w->cmdExit};
     const auto check = [&](bool running) {
         QCOMPARE(w->state.continuousFlag, running);

@@ -4,18 +4,25 @@
 #include "output/datalog.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
+#include <functional>
 #include <memory>
 
 using namespace tervalo;
@@ -29,6 +36,8 @@ struct FakeDialog : SaveFileDialog
         ++calls;
         filterSeen = filter;
         presetSeen = fileName;
+        if (whileOpen)
+            whileOpen();
         if (result == 0)
             fileName = chosen;
         return result;
@@ -36,6 +45,7 @@ struct FakeDialog : SaveFileDialog
     int result = 0;
     int calls = 0;
     QString chosen, filterSeen, presetSeen;
+    std::function<void()> whileOpen; // what happens while the user looks at the dialog
 };
 
 // The part of the main window that the log sees.
@@ -70,6 +80,8 @@ private slots:
     void records();
     void switches_data();
     void switches();
+    void desktopDialog_data();
+    void desktopDialog();
     void writeErrorUntilCauseGoes_data();
     void writeErrorUntilCauseGoes();
     void killedWriterLeavesWholeLines();
@@ -153,6 +165,15 @@ void DataLogTest::switches()
     w.dialog.result = dialogResult;
     w.dialog.chosen = path(QStringLiteral("chosen.csv"));
     w.status->setText(QStringLiteral("before"));
+    // A reading answered while the dialog is open goes nowhere, least of all to the preset name
+    // in the folder the program was started from.
+    QDir::setCurrent(m_dir->path());
+    bool loggingWhileOpen = false;
+    w.dialog.whileOpen = [&] {
+        loggingWhileOpen = w.state.saveToDisk;
+        if (w.state.saveToDisk)
+            w.log.saveData(valid);
+    };
 
     if (viaMenu)
         w.mnuSave->trigger(); // as the user does: Qt flips the mark before the handler runs
@@ -171,6 +192,73 @@ void DataLogTest::switches()
     // Switching off keeps the path, unused; a failed choice forgets it.
     QCOMPARE(w.log.FileName, expectOn ? w.dialog.chosen : dialogResult ? QString() : earlier);
     QVERIFY(!QFile::exists(w.dialog.chosen)); // the first record creates the file
+    QVERIFY(!loggingWhileOpen);
+    QVERIFY(!QFile::exists(path(QStringLiteral("output.csv"))));
+}
+
+void DataLogTest::desktopDialog_data()
+{
+    QTest::addColumn<bool>("image");     // the graph's image dialog, else the log's
+    QTest::addColumn<QString>("present"); // a file already in the folder
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("answer");      // to "replace it?": 0 not asked, else the button
+    QTest::addColumn<QString>("expected"); // the name chosen; "" for a cancel
+    const int yes = QMessageBox::Yes, no = QMessageBox::No;
+    QTest::newRow("log: an existing file without an extension") << false << "data" << "data" << 0 << "data";
+    QTest::newRow("log: a new name gets .csv") << false << "" << "run" << 0 << "run.csv";
+    QTest::newRow("log: another extension kept") << false << "" << "run.txt" << 0 << "run.txt";
+    QTest::newRow("log: appending needs no question") << false << "log.csv" << "log.csv" << 0 << "log.csv";
+    QTest::newRow("image: a new name gets .png") << true << "" << "graph" << 0 << "graph.png";
+    QTest::newRow("image: replacing asked, yes") << true << "graph.png" << "graph" << yes << "graph.png";
+    QTest::newRow("image: replacing asked, no") << true << "run.csv" << "run.csv" << no << "";
+}
+
+void DataLogTest::desktopDialog()
+{
+    QFETCH(bool, image);
+    QFETCH(QString, present);
+    QFETCH(QString, typed);
+    QFETCH(int, answer);
+    QFETCH(QString, expected);
+    if (!present.isEmpty()) {
+        QFile file(path(present));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    // Plays the user: types the name and confirms; answers the question if one comes, and
+    // cancels when the dialog is still there after that.
+    int questions = 0;
+    bool typedOnce = false;
+    QTimer user;
+    user.setInterval(20);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            ++questions;
+            box->button(QMessageBox::StandardButton(answer ? answer : QMessageBox::No))->click();
+        } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            if (typedOnce) {
+                dialog->reject();
+                return;
+            }
+            typedOnce = true;
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(typed);
+            // Queued: the question it may ask waits in a loop of its own, and this timer must
+            // be free to answer it.
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        }
+    });
+    user.start();
+    QtSaveFileDialog dialog(image ? QtSaveFileDialog::ExistingFile::Replace
+                                  : QtSaveFileDialog::ExistingFile::Append);
+    QString name = path(image ? QStringLiteral("graph.png") : QStringLiteral("output.csv"));
+    const int result = dialog.ShowSave(nullptr,
+                                       image ? QStringLiteral("PNG image(*.png)|*.png")
+                                             : QStringLiteral("Comma-separated-value(*.csv)|*.csv"),
+                                       name);
+    QCOMPARE(questions, answer ? 1 : 0);
+    QCOMPARE(result, expected.isEmpty() ? int(SaveFileDialog::cancelError) : 0);
+    if (!expected.isEmpty())
+        QCOMPARE(QFileInfo(name).absoluteFilePath(), QFileInfo(path(expected)).absoluteFilePath());
 }
 
 void DataLogTest::writeErrorUntilCauseGoes_data()
