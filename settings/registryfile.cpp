@@ -1,11 +1,16 @@
 #include "settings/registryfile.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <fstream>
@@ -13,6 +18,7 @@
 #else
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -26,6 +32,7 @@ constexpr int32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr int32_t ERROR_PATH_NOT_FOUND = 3;
 constexpr int32_t ERROR_ACCESS_DENIED = 5;
 constexpr int32_t ERROR_INVALID_HANDLE = 6;
+constexpr int32_t ERROR_LOCK_VIOLATION = 33;
 constexpr int32_t ERROR_INVALID_PARAMETER = 87;
 constexpr int32_t ERROR_DISK_FULL = 112;
 constexpr int32_t ERROR_BAD_PATHNAME = 161;
@@ -33,247 +40,7 @@ constexpr int32_t ERROR_MORE_DATA = 234;
 constexpr int32_t ERROR_KEY_DELETED = 1018;
 constexpr int32_t ERROR_IO_DEVICE = 1117;
 
-constexpr std::string_view HEADER = "Windows Registry Editor Version 5.00";
-constexpr std::string_view OLD_HEADER = "REGEDIT4";
-constexpr std::string_view ROOT_NAME = "HKEY_CURRENT_USER";
-
 std::string g_storeFile;
-
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    return true;
-}
-
-bool startsWithNoCase(std::string_view s, std::string_view prefix)
-{
-    return s.size() >= prefix.size() && equalsNoCase(s.substr(0, prefix.size()), prefix);
-}
-
-std::string_view trim(std::string_view s)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool hasControl(std::string_view s)
-{
-    for (unsigned char c : s)
-        if (c < 0x20)
-            return true;
-    return false;
-}
-
-// Key names are non-empty and can't hold a line break, or the file could not show them.
-bool validKeyPath(std::string_view path)
-{
-    if (path.empty() || hasControl(path))
-        return false;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = path.find('\\', start);
-        if (end == start || start == path.size())
-            return false;
-        if (end == std::string_view::npos)
-            return true;
-        start = end + 1;
-    }
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = lowerAscii(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// One to eight hex digits and nothing else.
-bool parseHexNumber(std::string_view s, uint32_t &out)
-{
-    if (s.empty() || s.size() > 8)
-        return false;
-    out = 0;
-    for (char c : s) {
-        const int d = hexDigit(c);
-        if (d < 0)
-            return false;
-        out = out << 4 | uint32_t(d);
-    }
-    return true;
-}
-
-// "aa,bb,cc" with blanks allowed around each byte and one trailing comma forgiven.
-bool parseHexBytes(std::string_view s, std::string &out)
-{
-    s = trim(s);
-    while (!s.empty()) {
-        const size_t comma = s.find(',');
-        const std::string_view item = trim(s.substr(0, comma));
-        uint32_t byte = 0;
-        if (item.size() > 2 || !parseHexNumber(item, byte))
-            return false;
-        out.push_back(char(byte));
-        if (comma == std::string_view::npos)
-            break;
-        s = trim(s.substr(comma + 1));
-    }
-    return true;
-}
-
-// A quoted text at the front of `s`, which is left just past the closing quote. Only \\ and \"
-// are escapes; any other backslash is kept as typed, so a hand-written "C:\temp" survives.
-bool parseQuoted(std::string_view &s, std::string &out)
-{
-    if (s.empty() || s.front() != '"')
-        return false;
-    s.remove_prefix(1);
-    while (!s.empty()) {
-        const char c = s.front();
-        s.remove_prefix(1);
-        if (c == '"')
-            return true;
-        if (c == '\\' && !s.empty() && (s.front() == '\\' || s.front() == '"')) {
-            out.push_back(s.front());
-            s.remove_prefix(1);
-        } else {
-            out.push_back(c);
-        }
-    }
-    return false;
-}
-
-void appendQuoted(std::string &out, std::string_view s)
-{
-    out.push_back('"');
-    for (char c : s) {
-        if (c == '\\' || c == '"')
-            out.push_back('\\');
-        out.push_back(c);
-    }
-    out.push_back('"');
-}
-
-// Only printable ASCII with its one NUL is shown as a quoted text; that keeps the file plain
-// ASCII whatever the editor's idea of the encoding.
-bool showsAsText(const StoreValue &value)
-{
-    if (value.type != uint32_t(REG_SZ) || value.data.empty() || value.data.back() != '\0')
-        return false;
-    for (size_t i = 0; i + 1 < value.data.size(); ++i) {
-        const auto c = static_cast<unsigned char>(value.data[i]);
-        if (c < 0x20 || c > 0x7e)
-            return false;
-    }
-    return true;
-}
-
-class LineReader
-{
-public:
-    explicit LineReader(std::string_view text) : m_text(text) {}
-
-    bool next(std::string_view &line)
-    {
-        if (m_pos > m_text.size())
-            return false;
-        size_t end = m_text.find('\n', m_pos);
-        if (end == std::string_view::npos)
-            end = m_text.size();
-        line = trim(m_text.substr(m_pos, end - m_pos));
-        m_pos = end + 1;
-        return true;
-    }
-
-private:
-    std::string_view m_text;
-    size_t m_pos = 0;
-};
-
-bool parseKeyHeader(std::string_view line, std::string &path)
-{
-    if (line.size() < 2 || line.back() != ']')
-        return false;
-    std::string_view inner = line.substr(1, line.size() - 2);
-    if (!startsWithNoCase(inner, ROOT_NAME))
-        return false;
-    inner.remove_prefix(ROOT_NAME.size());
-    if (inner.empty()) {
-        path.clear();
-        return true;
-    }
-    if (inner.front() != '\\' || !validKeyPath(inner.substr(1)))
-        return false;
-    path = inner.substr(1);
-    return true;
-}
-
-// One value line, and for wrapped hex data the lines that continue it.
-bool parseValue(std::string_view line, LineReader &lines, StoreValue &value)
-{
-    if (!line.empty() && line.front() == '@') {
-        line.remove_prefix(1);
-    } else if (!parseQuoted(line, value.name)) {
-        return false;
-    }
-    line = trim(line);
-    if (line.empty() || line.front() != '=')
-        return false;
-    line = trim(line.substr(1));
-
-    if (!line.empty() && line.front() == '"') {
-        std::string text;
-        if (!parseQuoted(line, text) || !trim(line).empty())
-            return false;
-        value.type = REG_SZ;
-        value.data = std::move(text);
-        value.data.push_back('\0');
-        return true;
-    }
-    if (startsWithNoCase(line, "dword:")) {
-        uint32_t bits = 0;
-        if (!parseHexNumber(trim(line.substr(6)), bits))
-            return false;
-        value.type = REG_DWORD;
-        value.data = {char(bits), char(bits >> 8), char(bits >> 16), char(bits >> 24)};
-        return true;
-    }
-    if (!startsWithNoCase(line, "hex"))
-        return false;
-    line.remove_prefix(3);
-    value.type = 3; // REG_BINARY, the type of a plain hex: value
-    if (!line.empty() && line.front() == '(') {
-        const size_t close = line.find(')');
-        if (close == std::string_view::npos ||
-            !parseHexNumber(line.substr(1, close - 1), value.type))
-            return false;
-        line.remove_prefix(close + 1);
-    }
-    if (line.empty() || line.front() != ':')
-        return false;
-    std::string bytes(line.substr(1));
-    while (!bytes.empty() && bytes.back() == '\\') {
-        bytes.pop_back();
-        std::string_view more;
-        if (!lines.next(more))
-            return false;
-        bytes += more;
-    }
-    return parseHexBytes(bytes, value.data);
-}
 
 std::string parentFolder(const std::string &file)
 {
@@ -281,6 +48,12 @@ std::string parentFolder(const std::string &file)
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? file.substr(0, 1) : file.substr(0, slash);
+}
+
+std::string baseName(const std::string &file)
+{
+    const size_t slash = file.find_last_of("/\\");
+    return slash == std::string::npos ? file : file.substr(slash + 1);
 }
 
 int32_t errorFromErrno(int err)
@@ -296,39 +69,100 @@ int32_t errorFromErrno(int err)
         return ERROR_ACCESS_DENIED;
     case ENOSPC:
         return ERROR_DISK_FULL;
+    case EWOULDBLOCK:
+        return ERROR_LOCK_VIOLATION;
     default:
         return ERROR_IO_DEVICE;
+    }
+}
+
+// The store file as a save or a read found it.
+struct StoreFile
+{
+    bool exists = false;
+    std::string bytes;
+#ifndef _WIN32
+    struct stat info
+    {
+    };
+#endif
+};
+
+// A file that is no settings file at all may be something the user wants back (a file saved
+// over the store by mistake, a half-restored backup): it is kept beside the store under a name
+// that says when it was put aside. Returns 0 or an errno value.
+int moveAside(const std::string &target)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = target + ".bad-" + stamp;
+    std::string name = base;
+    std::error_code ec;
+    for (int n = 2; std::filesystem::exists(name, ec) || ec; ++n) {
+        if (ec || n > 100)
+            return EEXIST;
+        name = base + '-' + std::to_string(n);
+    }
+    std::filesystem::rename(target, name, ec);
+    return ec ? EACCES : 0;
+}
+
+// A save killed half-way leaves its temporary file behind. While a save holds the lock no other
+// save is writing one, so whatever is there is left over.
+void removeLeftovers(const std::string &target)
+{
+    namespace fs = std::filesystem;
+    try {
+        const std::string prefix = baseName(target) + ".tmp-";
+        std::error_code ec;
+        std::vector<fs::path> stale;
+        for (fs::directory_iterator it(parentFolder(target), ec), end; !ec && it != end;
+             it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.compare(0, prefix.size(), prefix) == 0 &&
+                it->symlink_status(ec).type() == fs::file_type::regular)
+                stale.push_back(it->path());
+        }
+        for (const fs::path &file : stale)
+            fs::remove(file, ec);
+    } catch (...) {
+        // A name the system cannot convert is no temporary file of ours; the save goes on.
     }
 }
 
 #ifndef _WIN32
 
 // 0 or an errno value; ENOENT means there is no file yet.
-int readWholeFile(const std::string &file, std::string &text)
+int readWholeFile(const std::string &file, StoreFile &out)
 {
     const int fd =
         ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); // a FIFO must not hang us
     if (fd < 0)
         return errno;
-    struct stat st
-    {
-    };
     int err = 0;
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd, &out.info) != 0)
         err = errno;
-    else if (!S_ISREG(st.st_mode))
+    else if (!S_ISREG(out.info.st_mode))
         err = EISDIR;
     char buffer[8192];
     while (err == 0) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0)
-            text.append(buffer, size_t(n));
+            out.bytes.append(buffer, size_t(n));
         else if (n == 0)
             break;
         else if (errno != EINTR)
             err = errno;
     }
     ::close(fd);
+    out.exists = err == 0;
     return err;
 }
 
@@ -350,29 +184,108 @@ int makeFolders(const std::string &folder)
     return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
-// Writes a complete new file beside the old one and renames it over, so a crash at any moment
-// leaves either the old file or the new one, never a torn mix.
-int replaceFile(std::string file, const std::string &text)
+// The file a save replaces: the store itself, or the file its link leads to, so that a linked
+// settings file (dotfile managers link ~/.config entries) stays linked. Missing folders are
+// made for the store's own path only; a link into a folder that is gone is left alone.
+int resolveTarget(const std::string &file, std::string &target)
 {
-    // Keep a linked settings file linked (dotfile managers link ~/.config entries).
-    struct stat st
+    target = file;
+    bool linked = false;
+    for (int hops = 0;; ++hops) {
+        struct stat st
+        {
+        };
+        if (::lstat(target.c_str(), &st) != 0) {
+            if (errno != ENOENT)
+                return errno;
+            break;
+        }
+        if (!S_ISLNK(st.st_mode))
+            return S_ISREG(st.st_mode) ? 0 : EISDIR;
+        char next[4096];
+        const ssize_t n = ::readlink(target.c_str(), next, sizeof next);
+        if (n < 0)
+            return errno;
+        if (hops == 40 || size_t(n) == sizeof next)
+            return ELOOP;
+        const std::string link(next, size_t(n));
+        target = link.front() == '/' ? link : parentFolder(target) + '/' + link;
+        linked = true;
+    }
+    if (!linked)
+        return makeFolders(parentFolder(target));
+    struct stat folder
     {
     };
-    if (::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char *real = ::realpath(file.c_str(), nullptr)) {
-            file = real;
-            std::free(real);
-        }
-    }
-    const std::string folder = parentFolder(file);
-    if (const int err = makeFolders(folder))
-        return err;
+    const bool there = ::stat(parentFolder(target).c_str(), &folder) == 0;
+    return there && S_ISDIR(folder.st_mode) ? 0 : ENOENT;
+}
 
-    std::string temp = file + ".tmp-XXXXXX";
+// Held for a save's whole read-change-write, so that two copies of Tervalo saving at once do
+// not each write back a file without the other's value.
+class StoreLock
+{
+public:
+    StoreLock() = default;
+    StoreLock(const StoreLock &) = delete;
+    StoreLock &operator=(const StoreLock &) = delete;
+    ~StoreLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+
+    int acquire(const std::string &file)
+    {
+        // Readable by all, so that one left by another user (root, say) still serves to lock;
+        // it never holds anything.
+        m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (m_fd < 0 && errno == EACCES)
+            m_fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (m_fd < 0)
+            return errno;
+        // A save takes milliseconds; a copy stopped in the middle of one (a debugger, a frozen
+        // network folder) must cost this one its save, not its window.
+        using namespace std::chrono;
+        const auto deadline = steady_clock::now() + seconds(10);
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return errno;
+            if (steady_clock::now() > deadline)
+                return EWOULDBLOCK;
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+        return 0;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// The mode bits decide, for root too (whom access() lets write anything): a settings file with
+// no write bit was made read-only on purpose.
+bool mayWrite(const std::string &target, const StoreFile &old)
+{
+    return (old.info.st_mode & 0222) != 0 &&
+           ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// Writes a complete new file beside the old one and renames it over, so a crash at any moment
+// leaves either the old file or the new one, never a torn mix. The new file gets the old one's
+// owner (where we may give it) and mode.
+int replaceFile(const std::string &target, const std::string &text, const StoreFile &old)
+{
+    std::string temp = target + ".tmp-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return errno;
     int err = 0;
+    if (old.exists) {
+        if (::fchown(fd, old.info.st_uid, old.info.st_gid) != 0 && errno != EPERM)
+            err = errno;
+        if (err == 0 && ::fchmod(fd, old.info.st_mode & 07777) != 0)
+            err = errno;
+    }
     for (size_t done = 0; err == 0 && done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n >= 0)
@@ -384,14 +297,14 @@ int replaceFile(std::string file, const std::string &text)
         err = errno;
     if (::close(fd) != 0 && err == 0)
         err = errno;
-    if (err == 0 && ::rename(temp.c_str(), file.c_str()) != 0)
+    if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
         err = errno;
     if (err != 0) {
         ::unlink(temp.c_str());
         return err;
     }
     // The rename itself must reach the disk too, or a power cut could bring the old file back.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(parentFolder(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -402,8 +315,8 @@ int replaceFile(std::string file, const std::string &text)
 #else
 
 // On Windows the settings live in the registry; the file store serves the tests there, so the
-// standard library's calls are enough.
-int readWholeFile(const std::string &file, std::string &text)
+// standard library's calls are enough, and one process saves at a time.
+int readWholeFile(const std::string &file, StoreFile &out)
 {
     std::error_code ec;
     if (!std::filesystem::exists(file, ec))
@@ -411,15 +324,42 @@ int readWholeFile(const std::string &file, std::string &text)
     if (!std::filesystem::is_regular_file(file, ec))
         return EISDIR;
     std::ifstream in(file, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return in.bad() ? EIO : 0;
+    if (!in)
+        return EACCES;
+    out.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad())
+        return EIO;
+    out.exists = true;
+    return 0;
 }
 
-int replaceFile(const std::string &file, const std::string &text)
+int resolveTarget(const std::string &file, std::string &target)
+{
+    target = file;
+    std::error_code ec;
+    if (std::filesystem::exists(file, ec) && !std::filesystem::is_regular_file(file, ec))
+        return EISDIR;
+    std::filesystem::create_directories(parentFolder(file), ec);
+    return std::filesystem::is_directory(parentFolder(file), ec) ? 0 : ENOTDIR;
+}
+
+class StoreLock
+{
+public:
+    int acquire(const std::string &) { return 0; }
+};
+
+bool mayWrite(const std::string &target, const StoreFile &)
 {
     std::error_code ec;
-    std::filesystem::create_directories(parentFolder(file), ec);
-    const std::string temp = file + ".tmp-" + std::to_string(std::random_device{}());
+    const auto perms = std::filesystem::status(target, ec).permissions();
+    return !ec && (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
+}
+
+int replaceFile(const std::string &target, const std::string &text, const StoreFile &)
+{
+    std::error_code ec;
+    const std::string temp = target + ".tmp-" + std::to_string(std::random_device{}());
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out.write(text.data(), std::streamsize(text.size()));
@@ -430,7 +370,7 @@ int replaceFile(const std::string &file, const std::string &text)
             return EIO;
         }
     }
-    std::filesystem::rename(temp, file, ec);
+    std::filesystem::rename(temp, target, ec);
     if (ec) {
         std::filesystem::remove(temp, ec);
         return EACCES;
@@ -440,142 +380,64 @@ int replaceFile(const std::string &file, const std::string &text)
 
 #endif
 
-// A missing or damaged file is an empty tree. Returns 0, or an error code when the file is
-// there but cannot be read; writers must then leave it alone rather than replace it.
+// The store as readers see it: no file, or a file that is no settings file, holds no keys.
+// Returns 0, or an error code when the file is there but cannot be read.
 int32_t loadTree(const std::string &file, StoreTree &tree)
 {
     tree = {};
     if (file.empty())
         return ERROR_PATH_NOT_FOUND;
-    std::string text;
-    const int err = readWholeFile(file, text);
+    StoreFile current;
+    const int err = readWholeFile(file, current);
     if (err == ENOENT)
         return 0;
     if (err != 0)
         return errorFromErrno(err);
-    if (auto parsed = parseStoreText(text))
+    if (auto parsed = parseStoreText(current.bytes))
         tree = std::move(*parsed);
     return 0;
 }
 
+// Sets `write` when the document is to be saved; a status other than 0 saves nothing.
+using Change = std::function<int32_t(StoreDocument &, bool &write)>;
+
+// One save: under the lock, read the file as it is now, let `change` edit it, replace the file.
+int32_t updateStore(const std::string &file, const Change &change)
+{
+    if (file.empty())
+        return ERROR_PATH_NOT_FOUND;
+    std::string target;
+    if (const int err = resolveTarget(file, target))
+        return errorFromErrno(err);
+    StoreLock lock;
+    if (const int err = lock.acquire(target + ".lock"))
+        return errorFromErrno(err);
+
+    StoreFile current;
+    if (const int err = readWholeFile(target, current); err != 0 && err != ENOENT)
+        return errorFromErrno(err); // unreadable: left as it is, whatever it holds
+    std::optional<StoreDocument> doc =
+        current.exists ? StoreDocument::parse(current.bytes) : StoreDocument();
+    const bool foreign = !doc;
+    if (foreign)
+        doc.emplace();
+    bool write = false;
+    if (const int32_t rc = change(*doc, write); rc != 0 || !write)
+        return rc;
+
+    if (current.exists && !mayWrite(target, current))
+        return ERROR_ACCESS_DENIED;
+    if (foreign) {
+        if (const int err = moveAside(target))
+            return errorFromErrno(err);
+    }
+    removeLeftovers(target);
+    if (const int err = replaceFile(target, doc->bytes(), current))
+        return errorFromErrno(err);
+    return 0;
+}
+
 } // namespace
-
-StoreValue *StoreKey::findValue(std::string_view name)
-{
-    for (StoreValue &value : values)
-        if (equalsNoCase(value.name, name))
-            return &value;
-    return nullptr;
-}
-
-void StoreKey::setValue(StoreValue value)
-{
-    if (StoreValue *old = findValue(value.name))
-        *old = std::move(value);
-    else
-        values.push_back(std::move(value));
-}
-
-StoreKey *StoreTree::findKey(std::string_view path)
-{
-    for (StoreKey &key : keys)
-        if (equalsNoCase(key.path, path))
-            return &key;
-    return nullptr;
-}
-
-StoreKey &StoreTree::ensureKey(std::string_view path)
-{
-    for (size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
-        const std::string_view part = path.substr(0, end);
-        if (!findKey(part))
-            keys.push_back({std::string(part), {}});
-        if (end == std::string_view::npos)
-            break;
-    }
-    return *findKey(path);
-}
-
-std::optional<StoreTree> parseStoreText(std::string_view text)
-{
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") // a UTF-8 mark some editors put in front
-        text.remove_prefix(3);
-    StoreTree tree;
-    LineReader lines(text);
-    bool headerSeen = false;
-    StoreKey *key = nullptr;
-    std::string_view line;
-    while (lines.next(line)) {
-        if (line.empty() || line.front() == ';')
-            continue;
-        if (!headerSeen) {
-            if (!equalsNoCase(line, HEADER) && !equalsNoCase(line, OLD_HEADER))
-                return std::nullopt;
-            headerSeen = true;
-        } else if (line.front() == '[') {
-            std::string path;
-            if (!parseKeyHeader(line, path))
-                return std::nullopt;
-            key = &tree.ensureKey(path);
-        } else {
-            StoreValue value;
-            if (!key || !parseValue(line, lines, value))
-                return std::nullopt;
-            key->setValue(std::move(value));
-        }
-    }
-    return tree;
-}
-
-std::string formatStoreText(const StoreTree &tree)
-{
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out(HEADER);
-    out += '\n';
-    for (const StoreKey &key : tree.keys) {
-        out += "\n[";
-        out += ROOT_NAME;
-        if (!key.path.empty()) {
-            out += '\\';
-            out += key.path;
-        }
-        out += "]\n";
-        for (const StoreValue &value : key.values) {
-            if (value.name.empty())
-                out += '@';
-            else
-                appendQuoted(out, value.name);
-            out += '=';
-            if (showsAsText(value)) {
-                appendQuoted(out, std::string_view(value.data).substr(0, value.data.size() - 1));
-            } else if (value.type == uint32_t(REG_DWORD) && value.data.size() == 4) {
-                out += "dword:";
-                for (int i = 3; i >= 0; --i) {
-                    const auto byte = static_cast<unsigned char>(value.data[size_t(i)]);
-                    out += digits[byte >> 4];
-                    out += digits[byte & 15];
-                }
-            } else {
-                if (value.type == 3) {
-                    out += "hex:";
-                } else {
-                    char type[16];
-                    std::snprintf(type, sizeof type, "hex(%x):", unsigned(value.type));
-                    out += type;
-                }
-                for (size_t i = 0; i < value.data.size(); ++i) {
-                    const auto byte = static_cast<unsigned char>(value.data[i]);
-                    if (i > 0)
-                        out += ',';
-                    out += digits[byte >> 4];
-                    out += digits[byte & 15];
-                }
-            }
-            out += '\n';
-        }
-    }
-    return out;
-}
 
 std::string defaultStoreFile()
 {
@@ -663,10 +525,16 @@ int32_t FileBackend::createKey(KeyHandle root, const std::string &path, KeyHandl
         return rc;
     if (const int32_t rc = loadTree(file(), tree))
         return rc;
+    // Most calls find the key there already and need no lock.
     if (!full.empty() && !tree.findKey(full)) {
-        tree.ensureKey(full);
-        if (const int err = replaceFile(file(), formatStoreText(tree)))
-            return errorFromErrno(err);
+        const int32_t rc = updateStore(file(), [&](StoreDocument &doc, bool &write) {
+            write = !doc.tree().findKey(full);
+            if (write)
+                doc.addKey(full);
+            return 0;
+        });
+        if (rc != 0)
+            return rc;
     }
     out = remember(std::move(full));
     return 0;
@@ -712,19 +580,20 @@ int32_t FileBackend::setValue(KeyHandle key, const std::string &name, uint32_t t
         return ERROR_INVALID_HANDLE;
     if (hasControl(name) || (size > 0 && !data))
         return ERROR_INVALID_PARAMETER;
-    // Read the file afresh: another running instance may have saved since we last looked.
-    StoreTree tree;
-    if (const int32_t rc = loadTree(file(), tree))
-        return rc;
-    StoreKey *stored = it->second.empty() ? &tree.ensureKey({}) : tree.findKey(it->second);
-    if (!stored)
-        return ERROR_KEY_DELETED;
-    stored->setValue(
-        {name, type,
-         data ? std::string(reinterpret_cast<const char *>(data), size) : std::string()});
-    if (const int err = replaceFile(file(), formatStoreText(tree)))
-        return errorFromErrno(err);
-    return 0;
+    const std::string &path = it->second;
+    StoreValue value{
+        name, type, data ? std::string(reinterpret_cast<const char *>(data), size) : std::string()};
+    // The file is read afresh under the lock: another running copy may have saved since we
+    // last looked.
+    return updateStore(file(), [&](StoreDocument &doc, bool &write) -> int32_t {
+        if (path.empty())
+            doc.addKey(path); // the root, on the first value stored there
+        else if (!doc.tree().findKey(path))
+            return ERROR_KEY_DELETED;
+        doc.setValue(path, std::move(value));
+        write = true;
+        return 0;
+    });
 }
 
 int32_t FileBackend::closeKey(KeyHandle key)

@@ -1,67 +1,27 @@
 // The settings store where there is no registry: the current user's registry tree kept in one
-// text file, in the format of registry export files so a person can read and edit it, e.g.
+// text file, $XDG_CONFIG_HOME/Quillmar/Tervalo.reg, or ~/.config/Quillmar/Tervalo.reg when
+// XDG_CONFIG_HOME is unset or empty. registrytext.h describes what the file looks like.
 //
-//     Windows Registry Editor Version 5.00
-//
-//     [HKEY_CURRENT_USER\Software\Quillmar\Tervalo]
-//     "Data Output"="r"
-//     "Port No"=dword:00000000
-//
-// The file lives at $XDG_CONFIG_HOME/Quillmar/Tervalo.reg, or ~/.config/Quillmar/Tervalo.reg
-// when XDG_CONFIG_HOME is unset or empty.
-//
-// The file keeps exact bytes and registry types. A text value is written as "Name"="text" only
-// when it is printable ASCII ending in its one NUL; anything else (no NUL, other bytes, binary,
-// any other type) is written as hex(type):aa,bb,... so nothing is lost in the round trip.
+// Several copies of Tervalo may run at once and a person may edit the file by hand, so:
+// - every save reads the file afresh, changes one line and replaces the file whole (a temporary
+//   file renamed over it), holding a lock on Tervalo.reg.lock beside it meanwhile, so two copies
+//   saving at once never lose each other's values, and a crash leaves the old file or the new;
+// - a file the user cannot write to (no write bit, for root neither) or cannot read is never
+//   replaced: saves fail as a refused registry write would; a save keeps the file's mode;
+// - a store that is a link is written through to its target, and stays a link;
+// - a file that is no settings file at all (binary, or no line of it understood) is moved aside
+//   as Tervalo.reg.bad-<date>-<time> before the first save writes a fresh one;
+// - temporary files a killed save left behind are removed by the next save.
 
 #pragma once
 
 #include "settings/registrymanagement.h"
+#include "settings/registrytext.h"
 
 #include <map>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace RegistryManagement {
-
-struct StoreValue
-{
-    std::string name; // "" is the key's default value, written as @
-    uint32_t type = 0;
-    std::string data; // the stored bytes, a REG_SZ's NUL included
-    bool operator==(const StoreValue &) const = default;
-};
-
-struct StoreKey
-{
-    std::string path; // below HKEY_CURRENT_USER, parts joined by '\'; "" is the root itself
-    std::vector<StoreValue> values;
-    bool operator==(const StoreKey &) const = default;
-
-    // Names compare without regard to ASCII case, as in the registry.
-    StoreValue *findValue(std::string_view name);
-    void setValue(StoreValue value);
-};
-
-// Every key with all of its parents before it, in the order they appear in the file.
-struct StoreTree
-{
-    std::vector<StoreKey> keys;
-    bool operator==(const StoreTree &) const = default;
-
-    StoreKey *findKey(std::string_view path);
-    // Adds the key and every missing parent; returns the key.
-    StoreKey &ensureKey(std::string_view path);
-};
-
-// Reads the text of a store file. nullopt when the text is not a store file or is damaged
-// anywhere: a half-understood file is not trusted for any of its values. Blank lines, ';'
-// comments, CRLF line ends, stray blanks and regedit's wrapped hex lines are fine.
-std::optional<StoreTree> parseStoreText(std::string_view text);
-// The text parseStoreText reads back as the same tree.
-std::string formatStoreText(const StoreTree &tree);
 
 // The per-user location described above; "" when there is no home folder to be found.
 std::string defaultStoreFile();

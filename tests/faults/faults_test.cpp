@@ -497,15 +497,25 @@ enum class SettingsFault { Folder, Malformed, Truncated };
 void FaultsTest::unusableSettingsFile_data()
 {
     QTest::addColumn<int>("kind");
-    QTest::newRow("a folder in its place") << int(SettingsFault::Folder);
-    QTest::newRow("malformed") << int(SettingsFault::Malformed);
-    QTest::newRow("cut off in a value") << int(SettingsFault::Truncated);
+    // What the window shows (channels 1 to 6, address, port, rate, unit, interval); nothing
+    // for what a first start shows. A damaged line costs its own value only.
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("a folder in its place") << int(SettingsFault::Folder) << QStringList();
+    QTest::newRow("malformed lines")
+        << int(SettingsFault::Malformed)
+        << QStringList{"on", "off", "on", "on", "on", "on", "3", "1", "3sps", "r", "333"};
+    QTest::newRow("cut off in a value")
+        << int(SettingsFault::Truncated)
+        << QStringList{"off", "off", "off", "off", "off", "on", "3", "1", "1sph", "f", "3600000"};
 }
 
 void FaultsTest::unusableSettingsFile()
 {
     QFETCH(int, kind);
-    QVERIFY(m_sim->start({QStringLiteral("--no-pacing")}));
+    QFETCH(QStringList, shown);
+    // The card answers at the address the window will show.
+    QVERIFY(m_sim->start({QStringLiteral("--no-pacing"), QStringLiteral("--address"),
+                          shown.isEmpty() ? QStringLiteral("0") : shown[6]}));
     // What a first start shows, from a settings file that is not there.
     QStringList defaults;
     {
@@ -552,7 +562,7 @@ void FaultsTest::unusableSettingsFile()
     auto w = loaded();
     QVERIFY(w->isVisible());
     QCOMPARE(w->lblStringDisplay->text(), defaultStatusText());
-    QCOMPARE(settingsShown(*w), defaults);
+    QCOMPARE(settingsShown(*w), shown.isEmpty() ? defaults : shown);
     // The window still works on those settings.
     QVERIFY(readOnce(*w));
     QCOMPARE(w->lblStringDisplay->text(), defaultStatusText());

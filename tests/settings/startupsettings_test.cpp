@@ -111,6 +111,30 @@ TEST_F(StartupSettings, HandEditsThatCannotApplyFallBackToDefaults)
     EXPECT_EQ(window.unit, "x"); // selects no unit option; the window's rule
 }
 
+TEST_F(StartupSettings, OneMistypedValueCostsOnlyThatValue)
+{
+    const std::string typed = "\"Channel 1\"=dword:00000000\n"
+                              "\"Channel 4\"=dword:00000000\n"
+                              "\"Port No\"=dword:00000002\n"
+                              "\"SampleRate\"=dword:00000004\n"
+                              "\"Address\"=dword:00000005\n"
+                              "\"Data Output\"=c\n"; // the quotes forgotten
+    putValues(typed);
+    ensureDefaultSettings();
+    FakeWindow window;
+    applySettings(window);
+    const int16_t expected[6] = {0, 1, 1, 0, 1, 1};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(window.channels[i], expected[i]) << "channel " << i + 1;
+    EXPECT_EQ(savedPortIndex, 2);
+    EXPECT_EQ(savedSampleRateIndex, 4);
+    EXPECT_EQ(window.address, "5");
+    EXPECT_EQ(window.unit, "r");
+    // The mistyped line stays for the user to put right; the default goes below it.
+    EXPECT_EQ(contents().substr(0, SETTINGS_SECTION.size() + typed.size()),
+              SETTINGS_SECTION + typed);
+}
+
 TEST_F(StartupSettings, StoreOutOfReachStartsWithTheDefaults)
 {
     // A store below a plain file can never be created, not even by root.

@@ -56,9 +56,10 @@ protected:
     }
 
     void put(const std::string &contents) { std::ofstream(file, std::ios::binary) << contents; }
-    std::string contents() const
+    std::string contents() const { return contents(file); }
+    static std::string contents(const fs::path &of)
     {
-        std::ifstream in(file, std::ios::binary);
+        std::ifstream in(of, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     // What the file holds for a setting, as another tool would see it.
@@ -75,6 +76,26 @@ protected:
         for (const auto &entry : fs::directory_iterator(folder))
             names.insert(entry.path().filename().string());
         return names;
+    }
+    // The files beside the store whose names begin with `prefix`.
+    std::set<std::string> beside(const std::string &prefix) const
+    {
+        std::set<std::string> names;
+        for (const std::string &name : listing(dir))
+            if (name.rfind(prefix, 0) == 0)
+                names.insert(name);
+        return names;
+    }
+    // What the registry editor saves: UTF-16LE with its mark. Every byte is taken as the
+    // character of the same number.
+    static std::string utf16(const std::string &latin1)
+    {
+        std::string out = "\xff\xfe";
+        for (char c : latin1) {
+            out += c;
+            out += '\0';
+        }
+        return out;
     }
 
     FileBackend fileStore;
