@@ -97,8 +97,10 @@ QStringList helpSearchFolders(const QString &appFolder, const QString &sourceHel
 
 QStringList helpSearchFolders()
 {
-#ifdef TERVALO_SOURCE_HELP_DIR
-    const QString sourceHelp = QStringLiteral(TERVALO_SOURCE_HELP_DIR);
+#ifdef TERVALO_TEST_HELP_DIR
+    // Test programs live in folders of their own with no copy of the guide beside them. Only a
+    // build with tests knows this folder: a released program must not name the build machine's.
+    const QString sourceHelp = QStringLiteral(TERVALO_TEST_HELP_DIR);
 #else
     const QString sourceHelp;
 #endif

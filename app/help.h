@@ -39,8 +39,8 @@ void installHelpShortcut(QWidget *window);
 QString helpPageFileName(const QString &sHelpPage);
 
 // Where the guide's pages are looked for, in this order: "help" beside the program, the installed
-// data folder "../share/tervalo/help", and the source tree's pages for a program run from its
-// build folder. Never the current working folder: a page found there could be anybody's.
+// data folder "../share/tervalo/help", and, in a build with tests, the source tree's pages. Never
+// the current working folder: a page found there could be anybody's.
 QStringList helpSearchFolders(const QString &appFolder, const QString &sourceHelpFolder);
 QStringList helpSearchFolders();
 

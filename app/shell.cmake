@@ -9,12 +9,9 @@ target_sources(tervalo_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/images/productimages.h ${CMAKE_CURRENT_LIST_DIR}/images/productimages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/resources.qrc)
 
-# The user's guide. A program run from its build folder (and every test) finds the pages in the
-# source tree; the pages are also copied beside the built program and installed in the data folder,
-# the two places an installed program looks.
+# The user's guide: copied beside the built program and installed in the data folder, the two
+# places the program looks. Only a build with tests also knows the source tree's pages.
 set(TERVALO_HELP_SOURCE_DIR ${PROJECT_SOURCE_DIR}/docs/help)
-target_compile_definitions(tervalo_core PRIVATE
-  TERVALO_SOURCE_HELP_DIR="${TERVALO_HELP_SOURCE_DIR}")
 
 file(GLOB_RECURSE tervalo_help_pages CONFIGURE_DEPENDS ${TERVALO_HELP_SOURCE_DIR}/*)
 set(tervalo_help_stamp ${CMAKE_CURRENT_BINARY_DIR}/help-pages.stamp)

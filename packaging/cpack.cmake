@@ -1,20 +1,43 @@
-# The desktop menu entry and the Debian package. Included last from the top-level CMakeLists.txt,
-# after the install rules, so the package holds everything "cmake --install" lays out.
+# The desktop menu entry, the manual pages, the copyright notice and the Debian package. Included
+# last from the top-level CMakeLists.txt, after the install rules, so the package holds everything
+# "cmake --install" lays out.
 include(GNUInstallDirs)
 
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tervalo.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# Manual pages, compressed as Debian keeps them. gzip -n leaves the name and time stamp out, so
+# the same sources make the same package.
+set(tervalo_man_dir ${PROJECT_BINARY_DIR}/man)
+set(tervalo_man_pages)
+foreach(page tervalo.1 tervalo-sim.1)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${page}.in ${tervalo_man_dir}/${page} @ONLY)
+  add_custom_command(OUTPUT ${tervalo_man_dir}/${page}.gz
+    COMMAND gzip -9nkf ${page}
+    WORKING_DIRECTORY ${tervalo_man_dir}
+    DEPENDS ${tervalo_man_dir}/${page}
+    VERBATIM)
+  list(APPEND tervalo_man_pages ${tervalo_man_dir}/${page}.gz)
+endforeach()
+add_custom_target(tervalo_man_pages ALL DEPENDS ${tervalo_man_pages})
+install(FILES ${tervalo_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Named after the package, not the project ("Tervalo"), where Debian looks for it.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tervalo)
 
 set(CPACK_PACKAGE_NAME tervalo)
 set(CPACK_PACKAGE_VENDOR Quillmar)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Quillmar <support@quillmar.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Thermocouple logger for the Maravex card")
+# Lines of at most 80 characters, as Debian's tools expect of a description.
 set(CPACK_PACKAGE_DESCRIPTION
-  "Tervalo reads Quillmar's Maravex (Rev B) thermocouple card and the Maravex-DAQ module over a
-serial port. It shows the six channels as raw counts, Celsius or Fahrenheit, appends every
-reading to a CSV log and plots the last readings in a printable graph.
-The card simulator tervalo-sim is included, so the program can be tried without a card.")
+  "Tervalo reads Quillmar's Maravex (Rev B) thermocouple card and the Maravex-DAQ
+module over a serial port. It shows the six channels as raw counts, Celsius or
+Fahrenheit, appends every reading to a CSV log and plots the last readings in a
+printable graph. The card simulator tervalo-sim is included, so the program can
+be tried without a card.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tervalo)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -27,8 +50,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The Qt libraries come from dpkg-shlibdeps; the platform plugins are loaded at run time, so
 # no linker record names them and they have to be asked for by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
-# The window layouts are measured against Arial; Liberation Sans has the same metrics.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
+# The window layouts are measured against Arial, and Liberation Sans has its metrics; the wider
+# fallback, DejaVu Sans, is wider and the captions no longer fit as drawn, so the font is a
+# dependency, not a recommendation.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
+# Without the Wayland plugin Qt falls back to XWayland and says so on every start.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 
 include(CPack)

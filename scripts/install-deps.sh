@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Installs the distribution packages Tervalo needs to build, run and test, and only those that
-# are missing, so a second run costs nothing. Debian 12 / Ubuntu 22.04 or later.
+# are missing, so a second run costs nothing. Debian 12, Ubuntu 24.04 or later: the build needs
+# CMake 3.25 and Qt 6.4, more than Ubuntu 22.04 has.
 set -euo pipefail
 
+# Real package names only: dpkg-query never reports a name that is merely provided by another
+# package (libqt6serialport6-dev, cups-pdf, ...) as installed, so such a name would send every
+# run to apt-get update.
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev libqt6charts6-dev libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
   libgl-dev libgtest-dev
+  # Lets a print refused by the print service be reported to the user.
+  libcups2-dev
   fonts-liberation fonts-dejavu-core
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(clang libclang-rt-14-dev xvfb xauth imagemagick xdotool poppler-utils
-             g++-mingw-w64-x86-64-posix wine64)
+  packages+=(clang libclang-rt-dev xvfb xauth imagemagick xdotool poppler-utils
+             g++-mingw-w64-x86-64-posix wine64 cups cups-client)
 else
   packages+=(xvfb xauth imagemagick xdotool)
 fi

@@ -7,7 +7,9 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTERVALO_BUILD_TESTS=OFF
+# The program and the simulator only: no tests, no benchmarks.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTERVALO_BUILD_TESTS=OFF \
+  -DTERVALO_BUILD_BENCH=OFF
 cmake --build build
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
