@@ -1,7 +1,6 @@
 #include "device/protocol.h"
 
 #include <QLocale>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -19,33 +18,58 @@ QString channelField(const QString &answer, int index)
 
 std::optional<qint16> readingValue(const QString &text)
 {
-    static const QRegularExpression number(
-        QStringLiteral("^\\s*([+-]?)([0-9]*)(?:\\.([0-9]*))?\\s*$"));
-    const QRegularExpressionMatch m = number.match(text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    const QString whole = m.captured(2);
-    const QString fraction = m.captured(3);
-    if (whole.isEmpty() && fraction.isEmpty())
-        return std::nullopt;
+    // Called for every channel of every reading, so a plain scan: blanks, a sign, digits, an
+    // optional "." with digits, blanks, and nothing else. Only ASCII digits count; the card
+    // sends nothing else, and a stray byte must not pass as a number.
+    const auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    // Blanks are the ASCII ones: space, tab, line feed, vertical tab, form feed, return.
+    const auto isBlank = [](QChar c) {
+        return c == QLatin1Char(' ') || (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
+    };
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    while (i < size && isBlank(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < size && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
 
     // Leading zeros carry no value; anything longer than a few digits is out of range anyway,
     // which keeps the arithmetic far from overflow.
-    qsizetype firstDigit = 0;
-    while (firstDigit < whole.size() && whole[firstDigit] == QLatin1Char('0'))
-        ++firstDigit;
-    if (whole.size() - firstDigit > 6)
-        return std::nullopt;
-    qint64 magnitude = whole.isEmpty() ? 0 : whole.toLongLong();
+    qint64 magnitude = 0;
+    int significant = 0;
+    qsizetype digits = 0;
+    for (; i < size && isDigit(text[i]); ++i, ++digits) {
+        const int d = text[i].unicode() - '0';
+        if (significant == 0 && d == 0)
+            continue;
+        if (++significant > 6)
+            return std::nullopt;
+        magnitude = magnitude * 10 + d;
+    }
 
     // Round half to even on the exact decimal text, never on a binary fraction.
-    if (!fraction.isEmpty()) {
-        const int first = fraction[0].digitValue();
-        const bool restNonZero = fraction.mid(1).contains(QRegularExpression(QStringLiteral("[1-9]")));
-        if (first > 5 || (first == 5 && restNonZero) || (first == 5 && magnitude % 2 == 1))
-            ++magnitude;
+    int first = -1;           // the first digit after the point, if any
+    bool restNonZero = false; // any digit but 0 after that one
+    if (i < size && text[i] == QLatin1Char('.')) {
+        for (++i; i < size && isDigit(text[i]); ++i, ++digits) {
+            const int d = text[i].unicode() - '0';
+            if (first < 0)
+                first = d;
+            else if (d != 0)
+                restNonZero = true;
+        }
     }
-    const qint64 value = m.captured(1) == QLatin1String("-") ? -magnitude : magnitude;
+    while (i < size && isBlank(text[i]))
+        ++i;
+    if (i != size || digits == 0)
+        return std::nullopt;
+
+    if (first > 5 || (first == 5 && (restNonZero || magnitude % 2 == 1)))
+        ++magnitude;
+    const qint64 value = negative ? -magnitude : magnitude;
     if (value < -32768 || value > 32767)
         return std::nullopt;
     return qint16(value);

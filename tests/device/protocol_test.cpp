@@ -100,6 +100,19 @@ void ProtocolTest::readingValue_data()
     QTest::newRow("comma decimal is not the card's") << "12,5" << false << 0;
     QTest::newRow("two points") << "1.2." << false << 0;
     QTest::newRow("inner blank") << "1 2" << false << 0;
+    QTest::newRow("tab and newline blanks") << "\t-7\n" << true << -7;
+    QTest::newRow("negative fraction only") << "-.5" << true << 0;
+    QTest::newRow("half with zeros after") << "2.5000" << true << 2;
+    QTest::newRow("just over half far out") << "2.500001" << true << 3;
+    QTest::newRow("negative over half") << "-3.6" << true << -4;
+    QTest::newRow("many leading zeros") << "00000000012" << true << 12;
+    QTest::newRow("seven digits") << "1000000" << false << 0;
+    QTest::newRow("blank after sign") << "- 5" << false << 0;
+    QTest::newRow("two signs") << "+-5" << false << 0;
+    QTest::newRow("sign at the end") << "5-" << false << 0;
+    QTest::newRow("exponent") << "1e3" << false << 0;
+    QTest::newRow("sign and point only") << "-." << false << 0;
+    QTest::newRow("no-break space is not a blank") << QString::fromUtf8("\u00a012") << false << 0;
     QTest::newRow("non-ASCII digits") << QString::fromUtf8("\u0661\u0662") << false << 0;
 }
 
