@@ -111,6 +111,8 @@ private slots:
     void history_data();
     void history();
     void windowFollowsReadings();
+    void valueAxisFollowsHistory_data();
+    void valueAxisFollowsHistory();
     void openingAgain_data();
     void openingAgain();
     void print_data();
@@ -161,6 +163,41 @@ void GraphTest::windowFollowsReadings()
         QCOMPARE(point[2], qint16(0));
     QVERIFY(window->axisY->min() <= reading(1)[0]); // every reading and 0 in sight
     QVERIFY(window->axisY->max() >= reading(51)[5]);
+}
+
+void GraphTest::valueAxisFollowsHistory_data()
+{
+    // Readings fed on every channel, then how many steady readings of 20 follow.
+    QTest::addColumn<QList<int>>("readings");
+    QTest::addColumn<int>("steady");
+    QTest::newRow("steady") << QList<int>{20} << 60;
+    QTest::newRow("spike still in sight") << QList<int>{20, 900, 20} << 10;
+    QTest::newRow("spike scrolled out") << QList<int>{20, 900, 20} << 50;
+    QTest::newRow("dip scrolled out") << QList<int>{20, -300, 20} << 50;
+    QTest::newRow("dip still in sight") << QList<int>{-300} << 49;
+    QTest::newRow("climb") << QList<int>{100, 200, 400, 800, 1600} << 0;
+}
+
+void GraphTest::valueAxisFollowsHistory()
+{
+    QFETCH(QList<int>, readings);
+    QFETCH(int, steady);
+    Fixture f;
+    for (int i = 0; i < readings.size() + steady; ++i) {
+        f.value.fill(qint16(i < readings.size() ? readings[i] : 20));
+        f.plot.updateGraph();
+    }
+    frmGraph *window = f.plot.window();
+    compareChart(window, f.plot.graphData);
+    int low = 0;
+    int high = 0;
+    for (const auto &point : f.plot.graphData) {
+        low = std::min<int>(low, point[0]);
+        high = std::max<int>(high, point[0]);
+    }
+    // Everything in sight and 0 on the axis, and no room kept for a reading gone from the graph.
+    QVERIFY(window->axisY->min() <= low && window->axisY->max() > high);
+    QVERIFY(window->axisY->max() - window->axisY->min() <= 2 * (high - low) + 20);
 }
 
 enum class Again { WhileOpen, AfterExit, AfterCloseBox, UnitChange };
