@@ -215,6 +215,17 @@ ReadingProtocol::ReadingProtocol(WindowState &state, PortManagement &ports,
 void ReadingProtocol::endExchange()
 {
     m_outstanding.clear();
+    awaitRestOfAnswer();
+}
+
+void ReadingProtocol::awaitRestOfAnswer()
+{
+    // Nothing to act on before an answer is whole, so the line need not wake us before then.
+    // With nothing outstanding every character counts again: a stray one must be seen.
+    MSComm &comm = *m_controls.MSComm1;
+    comm.setCharactersAwaited(outstandingRequests() > 0
+                                  ? qMax(1, answerLength - comm.InBufferCount())
+                                  : 0);
 }
 
 void ReadingProtocol::requestData()
@@ -233,10 +244,13 @@ void ReadingProtocol::requestData()
         // record, so they go before a new request is sent. While a request is outstanding they
         // may be the start of its answer (a slow card still answering the previous tick), and
         // stay. The time-out timer cannot tell: the decode of an earlier answer stops it.
-        if (outstandingRequests() == 0 && m_controls.MSComm1->InBufferCount() > 0)
+        // Characters the line still holds back for an answer that was awaited count too, though
+        // the buffer cannot see them yet, so the line is cleared whatever the buffer says.
+        if (outstandingRequests() == 0)
             m_controls.MSComm1->setInBufferCount(0);
         m_controls.MSComm1->setOutput(buildRequest(m_controls.txtAddress->text(), m_state.tempType));
         m_outstanding.sent(m_clock.elapsed());
+        awaitRestOfAnswer();
         if (!m_controls.tmrTimeout->isActive())
             m_controls.tmrTimeout->start();
     } catch (const CommError &error) {
@@ -253,12 +267,15 @@ void ReadingProtocol::MSComm1_OnComm()
     if (m_controls.MSComm1->CommEvent() != MSComm::comEvReceive)
         return;
     MSComm &comm = *m_controls.MSComm1;
-    if (comm.InBufferCount() < answerLength)
+    if (comm.InBufferCount() < answerLength) {
+        awaitRestOfAnswer();
         return;
+    }
     m_controls.tmrTimeout->stop();
     m_outstanding.answered(m_clock.elapsed());
     m_controls.lblStringDisplay->setText(defaultStatusText());
     receivedData = comm.Input();
+    awaitRestOfAnswer();
     getTemps();
 }
 

@@ -107,6 +107,9 @@ public:
     void endExchange();
 
 private:
+    // Tells the serial control how many characters of the awaited answer are still missing.
+    void awaitRestOfAnswer();
+
     WindowState &m_state;
     PortManagement &m_ports;
     DeviceLinkControls m_controls;

@@ -6,6 +6,10 @@
 #include <QScopedValueRollback>
 #include <QStringList>
 
+#ifdef Q_OS_LINUX
+#include <termios.h>
+#endif
+
 namespace tervalo {
 
 MSComm::MSComm(QObject *parent) : QObject(parent)
@@ -67,8 +71,12 @@ void MSComm::setSettings(const QString &settings)
     LineSettings line{};
     if (!parseSettings(settings, &line))
         throw CommError(commInvalidSettings, QStringLiteral("Invalid settings: %1").arg(settings));
-    if (m_port.isOpen())
+    if (m_port.isOpen()) {
         applySettings(line);
+        // Setting the line up again may have put back the serial layer's own wake-up setting.
+        m_appliedAwaited = -1;
+        applyAwaited();
+    }
     m_settings = settings;
     m_line = line;
 }
@@ -101,6 +109,8 @@ void MSComm::setCommPort(int portNumber)
 void MSComm::setPortOpen(bool open)
 {
     if (!open) {
+        m_awaited = 0;
+        m_appliedAwaited = -1;
         if (m_port.isOpen())
             m_port.close();
         return;
@@ -123,6 +133,44 @@ void MSComm::setPortOpen(bool open)
         throw;
     }
     m_input.clear();
+    m_awaited = 0;
+    m_appliedAwaited = -1;
+#ifdef Q_OS_LINUX
+    termios line{};
+    if (::tcgetattr(int(m_port.handle()), &line) == 0) {
+        m_idleMin = line.c_cc[VMIN];
+        m_idleTime = line.c_cc[VTIME];
+        m_appliedAwaited = 0;
+    }
+#endif
+}
+
+void MSComm::setCharactersAwaited(int count)
+{
+    m_awaited = qBound(0, count, 255);
+    applyAwaited();
+}
+
+void MSComm::applyAwaited()
+{
+#ifdef Q_OS_LINUX
+    // The terminal layer holds a read back until VMIN characters are in (VTIME 0: no inter-
+    // character timer), and the event loop's poll sees the line readable only then: one wake-up
+    // for the rest of an answer instead of one per character at 2400 baud. A line that hangs up
+    // is reported at once whatever VMIN says. An answer that stays short never wakes us; the
+    // reader's time-out clears it from the line. The reads themselves stay non-blocking.
+    if (!m_port.isOpen() || m_appliedAwaited == m_awaited)
+        return;
+    const int fd = int(m_port.handle());
+    termios line{};
+    m_appliedAwaited = -1;
+    if (::tcgetattr(fd, &line) != 0)
+        return; // characters keep coming one by one: more wake-ups, the same readings
+    line.c_cc[VMIN] = m_awaited > 0 ? cc_t(m_awaited) : m_idleMin;
+    line.c_cc[VTIME] = m_awaited > 0 ? cc_t(0) : m_idleTime;
+    if (::tcsetattr(fd, TCSANOW, &line) == 0)
+        m_appliedAwaited = m_awaited;
+#endif
 }
 
 void MSComm::setOutput(const QString &text)
@@ -177,11 +225,16 @@ void MSComm::receive()
     // window events run between channels; were an answer completed meanwhile decoded inside the
     // first, the two would mix in one record. Characters that arrive while a handler runs wait
     // in the buffer, and the loop below raises their notifications once it has returned.
+    ++m_wakeUps;
     if (m_receiving)
         return;
     m_receiving = true;
     while (m_port.isOpen() && m_port.bytesAvailable() > 0) {
-        QByteArray chunk = m_port.readAll();
+        // Never past what the reader waits for: a slow card's next answer may already follow this
+        // one on the line, and taken together with it both would be lost. The rest is read at the
+        // next turn of the loop, after the reader has taken its answer and said what it waits for
+        // next.
+        QByteArray chunk = m_awaited > 0 ? m_port.read(m_awaited) : m_port.readAll();
         // A full receive buffer drops what does not fit, as a real control's overrun would.
         const qsizetype room = InBufferSize - m_input.size();
         if (chunk.size() > room)
@@ -217,6 +270,8 @@ void MSComm::portError(QSerialPort::SerialPortError error)
         return;
     m_port.close();
     m_input.clear();
+    m_awaited = 0;
+    m_appliedAwaited = -1;
     m_commEvent = comEventDeviceLost;
     emit OnComm();
     emit deviceLost();

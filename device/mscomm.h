@@ -48,6 +48,17 @@ public:
 
     int CommEvent() const { return m_commEvent; }
 
+    // How many characters the reader still waits for before it can act: the rest of an answer.
+    // Where the system allows it, the line then wakes us once those are all there instead of at
+    // every character; OnComm is still raised once for each character received. 0 (the state
+    // after opening) waits for nothing: every character is delivered as it arrives, so stray
+    // characters and a hang-up are seen at once. At most 255 is honoured, the system's limit.
+    int CharactersAwaited() const { return m_awaited; }
+    void setCharactersAwaited(int count);
+
+    // How often the line has woken us to read since the control was made; for measuring.
+    qint64 wakeUps() const { return m_wakeUps; }
+
     // Takes the system's ports as they are now and keeps their numbers: from here on a port
     // number opens the device it had at this moment, or fails when that device is gone, even
     // after another adapter plugged in has shifted the system's own list. Returns the highest
@@ -76,6 +87,7 @@ private:
     void applySettings(const LineSettings &settings);
     void receive();
     void portError(QSerialPort::SerialPortError error);
+    void applyAwaited();
 
     QSerialPort m_port;
     QString m_settings = QStringLiteral("9600,N,8,1");
@@ -89,6 +101,11 @@ private:
     bool m_numberingFixed = false;
     bool m_receiving = false;
     bool m_configuring = false; // our own calls report their failures themselves
+    int m_awaited = 0;
+    int m_appliedAwaited = -1; // what the line is set to; -1: not known (just opened, reconfigured)
+    qint64 m_wakeUps = 0;
+    unsigned char m_idleMin = 0; // the serial layer's own wake-up setting, restored when idle
+    unsigned char m_idleTime = 0;
 };
 
 } // namespace tervalo
