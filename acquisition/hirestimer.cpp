@@ -1,8 +1,17 @@
 #include "acquisition/hirestimer.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
+
+#ifdef Q_OS_LINUX
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#endif
 
 namespace tervalo {
 
@@ -38,19 +47,63 @@ qint64 clampedIntervalNs(int intervalMs)
            nsPerMs;
 }
 
+#ifdef Q_OS_LINUX
+timespec toTimespec(qint64 ns)
+{
+    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
+}
+#endif
+
 } // namespace
+
+// Windows would use a high-resolution waitable timer (CreateWaitableTimerExW with
+// CREATE_WAITABLE_TIMER_HIGH_RESOLUTION) set to an absolute due time, watched through a
+// QWinEventNotifier; until then it takes the QTimer path below like any other system.
 
 HiResTimer::HiResTimer(QObject *parent) : QObject(parent)
 {
     m_clock.start();
 }
 
-HiResTimer::~HiResTimer() = default;
+HiResTimer::~HiResTimer()
+{
+    for (auto &[key, entry] : m_entries) {
+        // The notifier goes first: the event loop must not be left watching a closed descriptor.
+        delete entry.notifier;
+#ifdef Q_OS_LINUX
+        if (entry.fd >= 0)
+            ::close(entry.fd);
+#endif
+    }
+}
+
+qint64 HiResTimer::nowNs() const
+{
+#ifdef Q_OS_LINUX
+    // The clock the timerfds count on, read directly, so that a grid point computed here is the
+    // very moment the kernel wakes us.
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+#else
+    return m_clock.nsecsElapsed();
+#endif
+}
 
 void HiResTimer::Add(const QString &key, int intervalMs)
 {
     Entry &entry = m_entries[key];
-    if (!entry.timer) {
+#ifdef Q_OS_LINUX
+    if (entry.fd < 0 && !entry.timer) {
+        entry.fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (entry.fd >= 0) {
+            entry.notifier = new QSocketNotifier(entry.fd, QSocketNotifier::Read, this);
+            connect(entry.notifier, &QSocketNotifier::activated, this,
+                    [this, key] { timerFdReady(key); });
+        }
+    }
+#endif
+    if (entry.fd < 0 && !entry.timer) {
         // One single-shot timer per key, started afresh for every tick so that each wait is
         // measured against the grid rather than against the previous wake-up.
         entry.timer = new QTimer(this);
@@ -58,7 +111,7 @@ void HiResTimer::Add(const QString &key, int intervalMs)
         entry.timer->setTimerType(Qt::PreciseTimer);
         connect(entry.timer, &QTimer::timeout, this, [this, key] { tick(key); });
     }
-    entry.timer->stop();
+    stop(entry);
     entry.enabled = false;
     entry.intervalNs = clampedIntervalNs(intervalMs);
     entry.ticks = 0;
@@ -76,7 +129,7 @@ void HiResTimer::setInterval(const QString &key, int intervalMs)
         return;
     entry.originNs = lastTickNs;
     entry.ticks = 0;
-    schedule(entry, m_clock.nsecsElapsed());
+    schedule(entry, nowNs());
 }
 
 void HiResTimer::setEnabled(const QString &key, bool enabled)
@@ -87,10 +140,10 @@ void HiResTimer::setEnabled(const QString &key, bool enabled)
     Entry &entry = it->second;
     entry.enabled = enabled;
     if (!enabled) {
-        entry.timer->stop();
+        stop(entry);
         return;
     }
-    entry.originNs = m_clock.nsecsElapsed();
+    entry.originNs = nowNs();
     entry.ticks = 0;
     schedule(entry, entry.originNs);
 }
@@ -112,8 +165,31 @@ qint64 HiResTimer::nextTickNs(const Entry &entry)
     return entry.originNs + (entry.ticks + 1) * entry.intervalNs;
 }
 
+void HiResTimer::stop(Entry &entry)
+{
+#ifdef Q_OS_LINUX
+    if (entry.fd >= 0) {
+        // Disarming also drops an expiry not read yet, so a stopped timer raises nothing more.
+        const itimerspec off{};
+        ::timerfd_settime(entry.fd, 0, &off, nullptr);
+        return;
+    }
+#endif
+    entry.timer->stop();
+}
+
 void HiResTimer::schedule(Entry &entry, qint64 nowNs)
 {
+#ifdef Q_OS_LINUX
+    if (entry.fd >= 0) {
+        // Absolute, so the time spent getting here does not move the tick; a grid point already
+        // past expires at once. Re-arming also drops an expiry of the old setting not read yet.
+        itimerspec at{};
+        at.it_value = toTimespec(std::max<qint64>(nextTickNs(entry), 1));
+        ::timerfd_settime(entry.fd, TFD_TIMER_ABSTIME, &at, nullptr);
+        return;
+    }
+#endif
     const qint64 remainingNs = nextTickNs(entry) - nowNs;
     entry.timer->start(remainingNs > 0 ? int(nextWaitNs(remainingNs) / nsPerMs) : 0);
 }
@@ -124,7 +200,7 @@ void HiResTimer::tick(const QString &key)
     if (it == m_entries.end() || !it->second.enabled)
         return;
     Entry &entry = it->second;
-    const qint64 nowNs = m_clock.nsecsElapsed();
+    const qint64 nowNs = this->nowNs();
     if (nextTickNs(entry) - nowNs > nsPerMs / 2) {
         schedule(entry, nowNs); // only the early end of a long wait
         return;
@@ -137,6 +213,31 @@ void HiResTimer::tick(const QString &key)
     // take, the next tick stays on the grid. Handlers may disable the timer or change it.
     schedule(entry, nowNs);
     emit Timer(key);
+}
+
+void HiResTimer::timerFdReady(const QString &key)
+{
+#ifdef Q_OS_LINUX
+    const auto it = m_entries.find(key);
+    if (it == m_entries.end())
+        return;
+    Entry &entry = it->second;
+    // The count says how many grid points went by; however many, this wake-up raises one tick.
+    // Nothing to read means the timer was re-armed or stopped after the kernel woke us.
+    std::uint64_t expirations = 0;
+    if (::read(entry.fd, &expirations, sizeof expirations) != sizeof expirations ||
+        !entry.enabled)
+        return;
+    const qint64 nowNs = this->nowNs();
+    // The grid point just reached: the kernel never wakes us before it, so no early margin is
+    // needed. After a hold-up it lies several ticks on, and the ones missed are skipped.
+    const qint64 reached = (nowNs - entry.originNs) / entry.intervalNs;
+    entry.ticks = std::max(reached, entry.ticks + 1);
+    schedule(entry, nowNs);
+    emit Timer(key);
+#else
+    Q_UNUSED(key);
+#endif
 }
 
 } // namespace tervalo

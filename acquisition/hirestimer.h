@@ -6,6 +6,7 @@
 
 #include <map>
 
+class QSocketNotifier;
 class QTimer;
 
 namespace tervalo {
@@ -19,8 +20,13 @@ namespace tervalo {
 // never add up, and a log taken at 3 samples a second for a day still has its samples where the
 // user expects them. If the event loop was held up past several ticks, only one tick is raised
 // when it gets going again and the next follows on the grid; a burst of catch-up requests would
-// only make the card drop them. On an idle machine a tick comes within about half a millisecond
-// of its grid point: Qt's timers count whole milliseconds.
+// only make the card drop them.
+//
+// On Linux each timer is a timerfd set to the absolute time of its next grid point on
+// CLOCK_MONOTONIC, the same clock the grid is kept on, and watched by the event loop: one wake-up
+// per tick, within microseconds of the grid point on an idle machine. Elsewhere, and should the
+// system refuse a timerfd, Qt's timers are used: they count whole milliseconds, so a tick comes
+// within about half a millisecond of its grid point and takes two wake-ups.
 //
 // Intervals are whole milliseconds from 200 (five samples a second) to 3600000 (one an hour);
 // others are clamped into that range rather than refused, so a timer never spins at 0 ms and a
@@ -60,18 +66,23 @@ signals:
 private:
     struct Entry
     {
-        QTimer *timer = nullptr;
+        QTimer *timer = nullptr;              // when there is no timerfd
+        int fd = -1;                          // the timerfd, on Linux
+        QSocketNotifier *notifier = nullptr;  // reports the timerfd's expiry
         qint64 intervalNs = 0;
         bool enabled = false;
-        qint64 originNs = 0; // grid origin of the current run, on m_clock
+        qint64 originNs = 0; // grid origin of the current run, on nowNs()'s clock
         qint64 ticks = 0;    // grid index of the last tick raised in this run
     };
 
     static qint64 nextTickNs(const Entry &entry);
+    qint64 nowNs() const;
     void tick(const QString &key);
+    void timerFdReady(const QString &key);
     void schedule(Entry &entry, qint64 nowNs);
+    static void stop(Entry &entry);
 
-    QElapsedTimer m_clock;
+    QElapsedTimer m_clock; // the grid's clock where there is no CLOCK_MONOTONIC
     std::map<QString, Entry> m_entries;
 };
 

@@ -186,6 +186,75 @@ private slots:
                  qPrintable(QStringLiteral("%1 then %2 ms").arg(log.times[0]).arg(second)));
     }
 
+    // The interval changed while the loop is held up, before the tick due under the old one (if
+    // any) has been raised: the next tick counts from the run's start, and a tick that came due
+    // under the old interval is not raised as well.
+    void intervalChangedWhileHeld_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("heldMs");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<double>("firstTickMs");
+        QTest::newRow("longer, nothing due") << 200 << 100 << 600 << 600.0;
+        QTest::newRow("longer, old tick due") << 200 << 250 << 700 << 700.0;
+        QTest::newRow("shorter, already passed") << 1000 << 300 << 200 << 300.0;
+    }
+    void intervalChangedWhileHeld()
+    {
+        QFETCH(int, before);
+        QFETCH(int, heldMs);
+        QFETCH(int, after);
+        QFETCH(double, firstTickMs);
+        HiResTimer timer;
+        timer.Add(key, before);
+        TickLog log(timer, key);
+        timer.setEnabled(key, true);
+        QThread::msleep(heldMs);
+        timer.setInterval(key, after);
+        QTRY_VERIFY_WITH_TIMEOUT(!log.times.isEmpty(), 3000);
+        QVERIFY2(log.times[0] >= firstTickMs - 1 && log.times[0] < firstTickMs + 60,
+                 qPrintable(QString::number(log.times[0])));
+    }
+
+    // Stopped or replaced while its tick is due but not yet raised: nothing more comes.
+    void stoppedWhileTickDue_data()
+    {
+        QTest::addColumn<bool>("readd");
+        QTest::newRow("disabled") << false;
+        QTest::newRow("added again") << true;
+    }
+    void stoppedWhileTickDue()
+    {
+        QFETCH(bool, readd);
+        HiResTimer timer;
+        timer.Add(key, 200);
+        TickLog log(timer, key);
+        timer.setEnabled(key, true);
+        QThread::msleep(250);
+        if (readd)
+            timer.Add(key, 200);
+        else
+            timer.setEnabled(key, false);
+        QTest::qWait(300);
+        QVERIFY(log.times.isEmpty());
+        QVERIFY(!timer.isEnabled(key));
+    }
+
+    // A tick is never raised before its grid point: the log's clock starts before the run's, so
+    // each tick is at least n x interval after it. Waking early and calling it the tick would
+    // put samples a whole interval out whenever the clocks disagree.
+    void noTickBeforeItsGridPoint()
+    {
+        HiResTimer timer;
+        timer.Add(key, 200);
+        TickLog log(timer, key);
+        timer.setEnabled(key, true);
+        QTRY_VERIFY_WITH_TIMEOUT(log.times.size() >= 5, 5000);
+        for (qsizetype n = 0; n < log.times.size(); ++n)
+            QVERIFY2(log.times[n] >= 200.0 * double(n + 1) - 1,
+                     qPrintable(QStringLiteral("tick %1 at %2 ms").arg(n + 1).arg(log.times[n])));
+    }
+
     void fillRateList_data()
     {
         QTest::addColumn<int>("saved");
