@@ -152,7 +152,7 @@ void DeviceLinkE2ETest::malformedAnswers_data()
     QTest::addColumn<bool>("allErr");
     QTest::newRow("garbage: all six Err") << "garbage" << true << true;
     QTest::newRow("short: never decoded") << "short" << false << false;
-    QTest::newRow("extra characters: taken with the answer") << "extra" << true << false;
+    QTest::newRow("extra characters: never part of the next answer") << "extra" << true << false;
 }
 
 void DeviceLinkE2ETest::malformedAnswers()
