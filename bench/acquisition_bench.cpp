@@ -3,7 +3,17 @@
 // It measures how close the requests keep to the ideal grid, how long a complete answer takes to
 // reach the reading labels, and what the run costs in CPU time and memory.
 //
-//   acquisition_bench [--rate 3sps] [--seconds 60] [--graph] [--sim-arg ARG]...
+//   acquisition_bench [--rate 3sps] [--seconds 60] [--pairs 3] [--graph] [--reference-vmin]
+//                     [--sim-arg ARG]...
+//
+// Absolute figures from a shared virtual machine say more about its neighbours than about the
+// program, so by default the run is a comparison: the program (A) and reference_reader (B), a
+// plain POSIX reader of the same card, take turns, A B A B..., each against a freshly started
+// simulator with the same options. The medians of each side and their ratio are reported, with
+// the load average around every run. --pairs 0 is a single run of the program alone.
+//
+// Every run ends with "result <key> <value>" lines; reference_reader prints the same keys, and
+// the comparison reads both sides with the same parser.
 //
 // The simulator is $TERVALO_SIMULATOR, else the one built alongside. Settings and simulator links
 // go to private temporary folders, so a run touches neither the user's settings nor their ports.
@@ -38,6 +48,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 #include <sys/resource.h>
@@ -117,6 +128,222 @@ private:
     const QElapsedTimer &m_clock;
 };
 
+double loadAverage1()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    return file.readAll().split(' ').value(0).toDouble();
+}
+
+using Results = std::map<QString, double>;
+
+Results parseResults(const QByteArray &output)
+{
+    Results results;
+    for (const QByteArray &line : output.split('\n')) {
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        if (words.size() == 3 && words[0] == "result")
+            results[QString::fromLatin1(words[1])] = words[2].toDouble();
+    }
+    return results;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+struct Run
+{
+    Results results;
+    double loadStart = 0;
+    double loadEnd = 0;
+    bool ok = false;
+};
+
+// Runs one side to its end and shows what it printed, apart from the result lines that are
+// summed up at the end anyway.
+Run runChild(const QString &program, const QStringList &args, double seconds)
+{
+    Run run;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    run.loadStart = loadAverage1();
+    child.start(program, args);
+    if (!child.waitForStarted(5000)) {
+        std::fprintf(stderr, "acquisition_bench: cannot start %s\n", qPrintable(program));
+        return run;
+    }
+    child.waitForFinished(int(seconds * 1000) + 60000);
+    run.loadEnd = loadAverage1();
+    const QByteArray output = child.readAllStandardOutput();
+    for (const QByteArray &line : output.split('\n')) {
+        if (!line.startsWith("result ") && !line.isEmpty())
+            std::printf("    %s\n", line.constData());
+    }
+    run.results = parseResults(output);
+    run.ok = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0 &&
+             run.results.count(QStringLiteral("requests"));
+    return run;
+}
+
+QString linkAnnounced(const QString &outputFile)
+{
+    QFile output(outputFile);
+    if (!output.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &line : output.readAll().split('\n')) {
+        if (line.startsWith("READY "))
+            return QString::fromLocal8Bit(line.split(' ').value(1));
+    }
+    return {};
+}
+
+struct PairOptions
+{
+    QString rate;
+    int intervalMs = 0;
+    double seconds = 0;
+    int pairs = 0;
+    bool graph = false;
+    bool referenceVmin = false;
+    QStringList simArgs;
+};
+
+int runPairs(const tervalo::bench::PrivateFolders &runtime, const PairOptions &o)
+{
+    // Children inherit the priority, so both sides run at the one the program asks for.
+    SetPriority(-2, 256);
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, 0);
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString reference = QCoreApplication::applicationDirPath() +
+                              QStringLiteral("/reference_reader");
+    if (!QFileInfo(reference).isExecutable()) {
+        std::fprintf(stderr, "acquisition_bench: %s is missing\n", qPrintable(reference));
+        return 1;
+    }
+    std::printf("acquisition_bench: %d pairs of %.0f s runs at %s (%d ms)%s, program (A) then "
+                "reference (B), nice %d\n  simulator %s\n  reference %s%s\n",
+                o.pairs, o.seconds, qPrintable(o.rate), o.intervalMs,
+                o.graph ? ", graph open in A" : "", nice,
+                qPrintable(tervalo::bench::simulatorProgram()), qPrintable(reference),
+                o.referenceVmin ? " --vmin" : "");
+    std::fflush(stdout);
+
+    QStringList programArgs = {QStringLiteral("--pairs"), QStringLiteral("0"),
+                               QStringLiteral("--rate"), o.rate, QStringLiteral("--seconds"),
+                               QString::number(o.seconds)};
+    if (o.graph)
+        programArgs << QStringLiteral("--graph");
+    for (const QString &arg : o.simArgs)
+        programArgs << QStringLiteral("--sim-arg") << arg;
+
+    std::vector<Run> programRuns;
+    std::vector<Run> referenceRuns;
+    bool allOk = true;
+    const auto loadLine = [](const char *side, int pair, const Run &run) {
+        std::printf("  %s%d: load average %.2f at the start, %.2f at the end%s\n", side, pair,
+                    run.loadStart, run.loadEnd, run.ok ? "" : ", FAILED");
+        std::fflush(stdout);
+    };
+    for (int pair = 1; pair <= o.pairs; ++pair) {
+        std::printf("\n  A%d: program\n", pair);
+        std::fflush(stdout);
+        programRuns.push_back(runChild(self, programArgs, o.seconds));
+        loadLine("A", pair, programRuns.back());
+        allOk = allOk && programRuns.back().ok;
+
+        std::printf("\n  B%d: reference\n", pair);
+        std::fflush(stdout);
+        QProcess sim;
+        const QString simOutput =
+            runtime.runtimeFile(QStringLiteral("sim-reference-%1.out").arg(pair));
+        Run run;
+        if (tervalo::bench::startSimulator(sim, o.simArgs, simOutput)) {
+            QStringList args = {QStringLiteral("--link"), linkAnnounced(simOutput),
+                                QStringLiteral("--rate-ms"), QString::number(o.intervalMs),
+                                QStringLiteral("--seconds"), QString::number(o.seconds),
+                                QStringLiteral("--address"), QStringLiteral("0"),
+                                // The program's runs read degrees Celsius.
+                                QStringLiteral("--unit"), QStringLiteral("c")};
+            if (o.referenceVmin)
+                args << QStringLiteral("--vmin");
+            run = runChild(reference, args, o.seconds);
+        } else {
+            std::fprintf(stderr, "acquisition_bench: cannot start %s\n",
+                         qPrintable(tervalo::bench::simulatorProgram()));
+        }
+        sim.terminate();
+        sim.waitForFinished(3000);
+        referenceRuns.push_back(run);
+        loadLine("B", pair, referenceRuns.back());
+        allOk = allOk && run.ok;
+    }
+
+    const auto medianOf = [](const std::vector<Run> &runs, const QString &key) {
+        std::vector<double> values;
+        for (const Run &run : runs) {
+            const auto found = run.results.find(key);
+            if (run.ok && found != run.results.end())
+                values.push_back(found->second);
+        }
+        return median(values);
+    };
+    struct Row
+    {
+        const char *key;
+        const char *what;
+    };
+    const Row rows[] = {
+        {"requests", "readings requested"},
+        {"answers", "readings answered"},
+        {"grid_error_p50_ms", "grid error p50 |request - grid|, ms"},
+        {"grid_error_p99_ms", "grid error p99 |request - grid|, ms"},
+        {"period_jitter_p99_ms", "period jitter p99, ms"},
+        {"latency_p50_ms", "last character -> decoded p50, ms"},
+        {"latency_p99_ms", "last character -> decoded p99, ms"},
+        {"cpu_ms_per_reading", "CPU per reading, ms"},
+        {"cpu_percent", "CPU load of one core, %"},
+        {"peak_rss_mb", "peak resident memory, MB"},
+    };
+    std::printf("\n  medians over %d runs a side (A = program, B = reference)\n\n", o.pairs);
+    std::printf("  %-40s %12s %12s %12s\n", "measure", "A", "B", "A / B");
+    QByteArray resultLines;
+    for (const Row &row : rows) {
+        const QString key = QString::fromLatin1(row.key);
+        const double a = medianOf(programRuns, key);
+        const double b = medianOf(referenceRuns, key);
+        const QString ratio = b != 0 ? QString::number(a / b, 'f', 2) : QStringLiteral("-");
+        std::printf("  %-40s %12.3f %12.3f %12s\n", row.what, a, b, qPrintable(ratio));
+        resultLines += QStringLiteral("result program_%1 %2\nresult reference_%1 %3\n")
+                           .arg(key).arg(a, 0, 'g', 6).arg(b, 0, 'g', 6)
+                           .toLatin1();
+        if (b != 0)
+            resultLines +=
+                QStringLiteral("result ratio_%1 %2\n").arg(key).arg(a / b, 0, 'g', 6).toLatin1();
+    }
+    const auto answeredShare = [&](const std::vector<Run> &runs) {
+        const double requested = medianOf(runs, QStringLiteral("requests"));
+        return requested ? medianOf(runs, QStringLiteral("answers")) / requested : 0;
+    };
+    std::printf("  %-40s %12.3f %12.3f\n", "answered / requested", answeredShare(programRuns),
+                answeredShare(referenceRuns));
+    std::printf("\n%s", resultLines.constData());
+    for (size_t k = 0; k < programRuns.size(); ++k)
+        std::printf("result load_A%zu %.2f %.2f\n", k + 1, programRuns[k].loadStart,
+                    programRuns[k].loadEnd);
+    for (size_t k = 0; k < referenceRuns.size(); ++k)
+        std::printf("result load_B%zu %.2f %.2f\n", k + 1, referenceRuns[k].loadStart,
+                    referenceRuns[k].loadEnd);
+    return allOk ? 0 : 1;
+}
+
 } // namespace
 
 using namespace tervalo::bench;
@@ -141,7 +368,16 @@ int main(int argc, char *argv[])
                                           QStringLiteral("arg"));
     const QCommandLineOption graphOption(QStringLiteral("graph"),
                                          QStringLiteral("Keep the graph window open and plotting."));
-    parser.addOptions({rateOption, secondsOption, simArgOption, graphOption});
+    const QCommandLineOption pairsOption(
+        QStringLiteral("pairs"),
+        QStringLiteral("Program and reference runs, taken in turns (default 3; 0: the program "
+                       "alone, once)."),
+        QStringLiteral("n"), QStringLiteral("3"));
+    const QCommandLineOption referenceVminOption(
+        QStringLiteral("reference-vmin"),
+        QStringLiteral("The reference waits with VMIN, one wake-up an answer."));
+    parser.addOptions(
+        {rateOption, secondsOption, simArgOption, graphOption, pairsOption, referenceVminOption});
     parser.process(app);
 
     const QString rate = parser.value(rateOption);
@@ -152,6 +388,16 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "acquisition_bench: give a rate code such as 3sps and a positive "
                              "number of seconds\n");
         return 2;
+    }
+    bool pairsOk = false;
+    const int pairs = parser.value(pairsOption).toInt(&pairsOk);
+    if (!pairsOk || pairs < 0) {
+        std::fprintf(stderr, "acquisition_bench: --pairs takes a number, 0 or more\n");
+        return 2;
+    }
+    if (pairs > 0) {
+        return runPairs(runtime, {rate, *intervalMs, seconds, pairs, parser.isSet(graphOption),
+                                  parser.isSet(referenceVminOption), parser.values(simArgOption)});
     }
 
     // As at the program's start-up, before anything else runs.
@@ -324,5 +570,30 @@ int main(int argc, char *argv[])
         cpuPercent < 1 ? "yes" : "NO");
     row("peak resident memory", QStringLiteral("%1 MB").arg(peakMb, 0, 'f', 1), "< 80 MB",
         peakMb < 80 ? "yes" : "NO");
+
+    // The same keys as reference_reader's. The program's latency is up to the labels being set,
+    // its nearest point to the reference's "decoded".
+    std::printf("\n");
+    const auto result = [](const char *key, double value) {
+        std::printf("result %s %.6g\n", key, value);
+    };
+    result("requests", double(readings));
+    result("answers", answers);
+    result("timeouts", timeouts);
+    result("wall_s", wallSeconds);
+    result("cpu_s", cpu);
+    result("cpu_ms_per_reading", readings ? 1000.0 * cpu / double(readings) : 0);
+    result("cpu_percent", cpuPercent);
+    result("grid_error_p50_ms", gridAbs.p50);
+    result("grid_error_p99_ms", gridAbs.p99);
+    result("grid_error_max_ms", gridAbs.max);
+    result("period_jitter_p99_ms", period.p99);
+    result("latency_p50_ms", latency.p50);
+    result("latency_p99_ms", latency.p99);
+    result("painted_p50_ms", painted.p50);
+    result("painted_p99_ms", painted.p99);
+    result("peak_rss_mb", peakMb);
+    result("nice", nice);
+    std::fflush(stdout);
     return readings > 0 && answers > 0 ? 0 : 1;
 }
