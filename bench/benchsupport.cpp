@@ -19,14 +19,6 @@ PrivateFolders::PrivateFolders()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
 }
 
-double cpuSeconds()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 double peakRssMb()
 {
     rusage usage{};

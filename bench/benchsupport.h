@@ -3,6 +3,8 @@
 // What the benchmarks share: the card simulator they measure against and the process figures
 // they report.
 
+#include "bench/processcpu.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -33,7 +35,6 @@ QString simulatorProgram();
 // and count as the program's work.
 bool startSimulator(QProcess &sim, const QStringList &args, const QString &outputFile);
 
-double cpuSeconds();
 double peakRssMb();
 double currentRssMb();
 int openFileDescriptors();

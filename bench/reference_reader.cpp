@@ -14,6 +14,8 @@
 // The figures are printed as "result <key> <value>" lines, the same keys acquisition_bench
 // prints for the program's run.
 
+#include "bench/processcpu.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -27,9 +29,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
+
+using tervalo::bench::cpuSeconds;
 
 namespace {
 
@@ -112,14 +115,6 @@ std::int64_t nowNs()
 timespec toTimespec(std::int64_t ns)
 {
     return timespec{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // From /proc rather than getrusage: ru_maxrss survives exec, so a reader started by a larger
