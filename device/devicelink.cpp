@@ -4,7 +4,6 @@
 #include "common/focusloss.h"
 #include "device/commerror.h"
 #include "device/mscomm.h"
-#include "device/portnumbering.h"
 #include "device/protocol.h"
 #include "settings/registrymanagement.h"
 
