@@ -309,6 +309,8 @@ void ReadingProtocol::getTemps()
         call(m_hooks.updateGraph);
     if (m_state.saveToDisk && m_hooks.saveData)
         m_hooks.saveData(record);
+    if (m_hooks.recordTaken)
+        m_hooks.recordTaken(now, record);
 }
 
 void ReadingProtocol::tmrTimeout_Timer()

@@ -3,6 +3,7 @@
 #include "common/windowstate.h"
 #include "device/outstandingrequests.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -40,6 +41,8 @@ struct DeviceLinkHooks
     std::function<bool()> graphVisible;
     std::function<void()> updateGraph;
     std::function<void(const QString &)> saveData;
+    // Every reading's record and the time it was taken, logged or not.
+    std::function<void(const QDateTime &, const QString &)> recordTaken;
 };
 
 // Serial port management: which ports exist, opening one with the card's line settings, the
