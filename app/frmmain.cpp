@@ -7,6 +7,7 @@
 #include "app/twips.h"
 #include "common/branding.h"
 #include "common/focusloss.h"
+#include "device/cardexchange.h"
 #include "device/mscomm.h"
 #include "device/sysinfo.h"
 #include "acquisition/hirestimer.h"
@@ -166,6 +167,7 @@ void frmMain::createControls()
     // A coarse timer may end the wait up to 25 ms early and cut off an answer that arrives in
     // time.
     tmrTimeout->setTimerType(Qt::PreciseTimer);
+    exchange = new CardExchange(*MSComm1, *tmrTimeout, this);
     sysInfo = new SysInfo(this);
     sysInfo->setObjectName(QStringLiteral("sysInfo"));
 
@@ -195,8 +197,12 @@ void frmMain::createMenus()
     mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
     mnuContinuous = action(mnuTools, "mnuContinuous", QStringLiteral("&Continuous"));
+    // Off unless the user turns it on: by default a run ends at its first failure.
+    mnuKeepRunning = action(mnuTools, "mnuKeepRunning", QStringLiteral("&Keep Running"));
+    mnuKeepRunning->setCheckable(true);
     mnuSave = action(mnuTools, "mnuSave", QStringLiteral("Sa&ve to Disk"), menuShortcuts[1]);
     mnuSave->setCheckable(true);
+    mnuRescanPorts = action(mnuTools, "mnuRescanPorts", QStringLiteral("&Rescan Ports"));
 
     mnuView = menuBar()->addMenu(QStringLiteral("&View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
@@ -226,6 +232,7 @@ void frmMain::connectHandlers()
 {
     DeviceLinkControls link;
     link.MSComm1 = MSComm1;
+    link.exchange = exchange;
     link.cmbPort = cmbPort;
     link.txtAddress = txtAddress;
     link.chkCh = chkCh;
@@ -296,6 +303,8 @@ void frmMain::connectHandlers()
     connect(sysInfo, &SysInfo::PowerSuspend, protocol.get(), &ReadingProtocol::endExchange);
     FocusLossFilter::attach(cmbPort, [this] { ports->cmbPort_LostFocus(); });
     FocusLossFilter::attach(txtAddress, [this] { ports->txtAddress_LostFocus(); });
+    connect(mnuKeepRunning, &QAction::triggered, this, &frmMain::mnuKeepRunning_Click);
+    connect(mnuRescanPorts, &QAction::triggered, this, &frmMain::mnuRescanPorts_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
     connect(mnuAbout, &QAction::triggered, this, [this] { frmAbout::showAbout(this); });
@@ -326,6 +335,8 @@ void frmMain::Form_Load()
     acquisition->createTimer();
     RegistryManagement::ensureDefaultSettings();
     RegistryManagement::applySettings(*this);
+    state.keepRunning = RegistryManagement::savedKeepRunning();
+    mnuKeepRunning->setChecked(state.keepRunning);
     ports->probePorts(RegistryManagement::savedPortIndex);
     acquisition->fillRateList(RegistryManagement::savedSampleRateIndex);
     state.continuousFlag = false;
@@ -341,6 +352,8 @@ void frmMain::setControlState(bool enabled)
     chkSave->setEnabled(enabled);
     frameDataOutputSelect->setEnabled(enabled);
     mnuSave->setEnabled(enabled);
+    mnuKeepRunning->setEnabled(enabled);
+    mnuRescanPorts->setEnabled(enabled);
     for (QCheckBox *box : chkCh)
         box->setEnabled(enabled);
 }
@@ -353,6 +366,22 @@ void frmMain::cmdExit_Click()
 void frmMain::mnuExit_Click()
 {
     cmdExit_Click();
+}
+
+void frmMain::mnuKeepRunning_Click()
+{
+    // A direct call flips the switch too; Qt has flipped the mark before a click reports.
+    if (sender() != mnuKeepRunning)
+        mnuKeepRunning->setChecked(!mnuKeepRunning->isChecked());
+    state.keepRunning = mnuKeepRunning->isChecked();
+    RegistryManagement::saveNumberSetting("Keep Running", state.keepRunning ? 1 : 0);
+}
+
+void frmMain::mnuRescanPorts_Click()
+{
+    if (state.continuousFlag)
+        return;
+    ports->rescanPorts();
 }
 
 void frmMain::setChannelValue(int index, int16_t value)

@@ -24,6 +24,7 @@ class QTimer;
 namespace tervalo {
 
 class AcquisitionCycle;
+class CardExchange;
 class DataLog;
 class GraphPlot;
 class MSComm;
@@ -47,6 +48,8 @@ public:
     void setControlState(bool state);
     void cmdExit_Click();
     void mnuExit_Click();
+    void mnuKeepRunning_Click();
+    void mnuRescanPorts_Click();
 
     // How Exit ends the process; tests replace it.
     std::function<void()> endProgram;
@@ -83,7 +86,9 @@ public:
     QAction *mnuExit = nullptr;
     QMenu *mnuTools = nullptr;
     QAction *mnuContinuous = nullptr;
+    QAction *mnuKeepRunning = nullptr;
     QAction *mnuSave = nullptr;
+    QAction *mnuRescanPorts = nullptr;
     QMenu *mnuView = nullptr;
     QAction *mnuGraph = nullptr;
     QMenu *mnuHelp = nullptr;
@@ -93,6 +98,7 @@ public:
     MSComm *MSComm1 = nullptr;
     QTimer *tmrTimeout = nullptr;
     SysInfo *sysInfo = nullptr;
+    CardExchange *exchange = nullptr; // the exchange with the card over MSComm1
 
     // The subsystems' handlers
     std::unique_ptr<PortManagement> ports;

@@ -3,8 +3,9 @@
 # the program looks for them beside its bin folder.
 include(GNUInstallDirs)
 
-# The card simulator goes along: without a card it is the only way to try the program.
-install(TARGETS tervalo tervalo-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The card simulator goes along: without a card it is the only way to try the program. The
+# headless logger is for machines without a desktop.
+install(TARGETS tervalo tervalo-log tervalo-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # One picture per size in the freedesktop icon theme, so menus and docks pick a sharp one.
 foreach(size 16 24 32 48 64 128 256)

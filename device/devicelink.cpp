@@ -2,6 +2,7 @@
 
 #include "common/branding.h"
 #include "common/focusloss.h"
+#include "device/cardexchange.h"
 #include "device/commerror.h"
 #include "device/mscomm.h"
 #include "device/protocol.h"
@@ -13,18 +14,12 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QTimer>
 
 namespace tervalo {
 
 namespace {
-
-const char *const lineSettings = "2400,N,8,1";
-
-QString sendFailureText(int code)
-{
-    return QStringLiteral("Error %1 received. If problem persists please restart Tervalo.").arg(code);
-}
 
 void call(const std::function<void()> &hook)
 {
@@ -45,17 +40,7 @@ PortManagement::PortManagement(WindowState &state, const DeviceLinkControls &con
 
 bool PortManagement::preparePort(int portNumber)
 {
-    MSComm &comm = *m_controls.MSComm1;
-    try {
-        comm.setSettings(QString::fromLatin1(lineSettings));
-        comm.setInputLen(0);
-        comm.setRThreshold(1);
-        comm.setCommPort(portNumber);
-        comm.setPortOpen(true);
-        return true;
-    } catch (const CommError &) {
-        return false;
-    }
+    return m_controls.exchange->openPort(portNumber);
 }
 
 int PortManagement::getHighestComPort()
@@ -67,21 +52,17 @@ int PortManagement::getHighestComPort()
 
 void PortManagement::probePorts(int savedPortIndex)
 {
+    fillPortList(QString(), savedPortIndex);
+}
+
+void PortManagement::fillPortList(const QString &selectDevice, int fallbackIndex)
+{
     QComboBox *list = m_controls.cmbPort;
     list->clear();
-    // The list's entries name devices, not places in the system's list of the moment: an adapter
-    // plugged in later must not slip in under the number of the user's card.
-    m_controls.MSComm1->fixPortNumbering();
-    const int highest = getHighestComPort();
-    for (int i = 1; i <= highest; ++i) {
-        if (preparePort(i)) {
-            list->addItem(QString::number(i));
-            list->setItemData(list->count() - 1, m_controls.MSComm1->device(), Qt::ToolTipRole);
-            releasePort();
-        }
+    for (const ProbedPort &port : m_controls.exchange->probePorts()) {
+        list->addItem(QString::number(port.number));
+        list->setItemData(list->count() - 1, port.device, Qt::ToolTipRole);
     }
-    // A remembered position beyond today's list (an adapter was unplugged since) falls back to
-    // the first port rather than to no port at all.
     // When no port opens now (the adapter is not plugged in yet), the next request looks again,
     // so a card connected after start-up is found without restarting the program.
     if (list->count() == 0) {
@@ -89,13 +70,30 @@ void PortManagement::probePorts(int savedPortIndex)
         m_state.suspendFlag = true;
         return;
     }
-    list->setCurrentIndex(savedPortIndex >= 0 && savedPortIndex < list->count() ? savedPortIndex : 0);
+    int index = selectDevice.isEmpty() ? -1 : list->findData(selectDevice, Qt::ToolTipRole);
+    // A remembered position beyond today's list (an adapter was unplugged since) falls back to
+    // the first port rather than to no port at all.
+    if (index < 0)
+        index = fallbackIndex >= 0 && fallbackIndex < list->count() ? fallbackIndex : 0;
+    list->setCurrentIndex(index);
     try {
         if (!preparePort(selectedPortNumber()))
             m_state.suspendFlag = true;
     } catch (const CommError &) {
         m_state.suspendFlag = true;
     }
+}
+
+void PortManagement::rescanPorts()
+{
+    QComboBox *list = m_controls.cmbPort;
+    const int current = list->currentIndex();
+    const QString device = current >= 0 ? list->itemData(current, Qt::ToolTipRole).toString() : QString();
+    releasePort();
+    m_state.suspendFlag = false;
+    fillPortList(device, current);
+    if (list->currentIndex() >= 0)
+        RegistryManagement::saveNumberSetting("Port No", qint16(list->currentIndex()));
 }
 
 bool PortManagement::reopenPort()
@@ -193,10 +191,22 @@ void PortManagement::sysInfo_PowerSuspend()
 void PortManagement::MSComm1_DeviceLost()
 {
     // A vanished device is treated like a suspend: the next request opens the port again, and a
-    // running acquisition stops so it does not report a failure at every tick.
-    sysInfo_PowerSuspend();
-    m_controls.lblStringDisplay->setText(
-        sendFailureText(commDriverErrorBase + int(QSerialPort::ResourceError)));
+    // running acquisition stops so it does not report a failure at every tick, unless the user
+    // asked for the run to outlast such failures.
+    if (m_state.continuousFlag && m_state.keepRunning)
+        keepRunningAfterFailure();
+    else
+        sysInfo_PowerSuspend();
+    m_controls.lblStringDisplay->setText(lostDeviceText());
+}
+
+void PortManagement::keepRunningAfterFailure()
+{
+    // The entry selected stays selected and its number keeps its device, so the reopen at the
+    // next tick finds this card again or fails; it never falls back to another port.
+    m_state.suspendFlag = true;
+    m_controls.tmrTimeout->stop();
+    releasePort();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -205,26 +215,42 @@ void PortManagement::MSComm1_DeviceLost()
 ReadingProtocol::ReadingProtocol(WindowState &state, PortManagement &ports,
                                  const DeviceLinkControls &controls, const DeviceLinkHooks &hooks,
                                  QObject *parent)
-    : QObject(parent), m_state(state), m_ports(ports), m_controls(controls), m_hooks(hooks),
-      m_outstanding(controls.tmrTimeout->interval())
+    : QObject(parent), m_state(state), m_ports(ports), m_controls(controls), m_hooks(hooks)
 {
-    m_clock.start();
+}
+
+int ReadingProtocol::outstandingRequests()
+{
+    return m_controls.exchange->outstandingRequests();
 }
 
 void ReadingProtocol::endExchange()
 {
-    m_outstanding.clear();
-    awaitRestOfAnswer();
+    m_controls.exchange->endExchange();
+    markReadings(true);
 }
 
-void ReadingProtocol::awaitRestOfAnswer()
+void ReadingProtocol::markReadings(bool stale, const QDateTime &answeredAt)
 {
-    // Nothing to act on before an answer is whole, so the line need not wake us before then.
-    // With nothing outstanding every character counts again: a stray one must be seen.
-    MSComm &comm = *m_controls.MSComm1;
-    comm.setCharactersAwaited(outstandingRequests() > 0
-                                  ? qMax(1, answerLength - comm.InBufferCount())
-                                  : 0);
+    // Greyed, not changed: the texts keep their meaning ("Open", "Err", a reading), and the tool
+    // tip says which answer they come from.
+    if (answeredAt.isValid()) {
+        const QString tip = QStringLiteral("Answer received %1")
+                                .arg(logDateTimeText(answeredAt, QLatin1Char(' ')));
+        for (QLabel *label : m_controls.lblCh)
+            label->setToolTip(tip);
+    }
+    if (stale == m_stale)
+        return;
+    m_stale = stale;
+    for (QLabel *label : m_controls.lblCh) {
+        // An empty palette gives the label back the colours of its window.
+        QPalette palette;
+        if (stale)
+            palette.setColor(QPalette::WindowText,
+                             label->palette().color(QPalette::Disabled, QPalette::WindowText));
+        label->setPalette(palette);
+    }
 }
 
 void ReadingProtocol::requestData()
@@ -237,26 +263,14 @@ void ReadingProtocol::requestData()
             if (!m_ports.reopenPort())
                 m_state.suspendFlag = true;
         }
-        // Characters still buffered while no request is outstanding belong to no answer we wait
-        // for: the tail of an overlong answer, or the end of one taken at its 32nd character.
-        // Left there they would sit in front of the next answer and mix two readings in one
-        // record, so they go before a new request is sent. While a request is outstanding they
-        // may be the start of its answer (a slow card still answering the previous tick), and
-        // stay. The time-out timer cannot tell: the decode of an earlier answer stops it.
-        // Characters the line still holds back for an answer that was awaited count too, though
-        // the buffer cannot see them yet, so the line is cleared whatever the buffer says.
-        if (outstandingRequests() == 0)
-            m_controls.MSComm1->setInBufferCount(0);
-        m_controls.MSComm1->setOutput(buildRequest(m_controls.txtAddress->text(), m_state.tempType));
-        m_outstanding.sent(m_clock.elapsed());
-        awaitRestOfAnswer();
-        if (!m_controls.tmrTimeout->isActive())
-            m_controls.tmrTimeout->start();
+        m_controls.exchange->sendRequest(m_controls.txtAddress->text(), m_state.tempType);
     } catch (const CommError &error) {
         m_controls.tmrTimeout->stop();
         endExchange();
         m_controls.lblStringDisplay->setText(sendFailureText(error.code()));
-        if (m_state.continuousFlag)
+        if (m_state.continuousFlag && m_state.keepRunning)
+            m_ports.keepRunningAfterFailure();
+        else if (m_state.continuousFlag)
             call(m_hooks.cmdContinuous_Click);
     }
 }
@@ -265,63 +279,51 @@ void ReadingProtocol::MSComm1_OnComm()
 {
     if (m_controls.MSComm1->CommEvent() != MSComm::comEvReceive)
         return;
-    MSComm &comm = *m_controls.MSComm1;
-    if (comm.InBufferCount() < answerLength) {
-        awaitRestOfAnswer();
+    std::optional<QString> answer = m_controls.exchange->takeAnswer();
+    if (!answer)
         return;
-    }
-    m_controls.tmrTimeout->stop();
-    m_outstanding.answered(m_clock.elapsed());
     m_controls.lblStringDisplay->setText(defaultStatusText());
-    receivedData = comm.Input();
-    awaitRestOfAnswer();
+    receivedData = *answer;
     getTemps();
 }
 
 void ReadingProtocol::getTemps()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    QString record = recordPrefix(now, m_state.tempType);
-    bool failed = false;
+    std::array<bool, channelCount> checked{};
+    for (int i = 0; i < channelCount; ++i)
+        checked[i] = m_controls.chkCh[i]->checkState() == Qt::Checked;
+    const CardReading reading =
+        decodeAnswer(receivedData, checked, QDateTime::currentDateTime(), m_state.tempType);
     for (int i = 0; i < channelCount; ++i) {
         channelText[i] = channelField(receivedData, i);
         QCoreApplication::processEvents();
-        const bool checked = m_controls.chkCh[i]->checkState() == Qt::Checked;
-        const ChannelReading reading = decodeChannel(channelText[i], checked);
-        if (!reading.ok) {
-            failed = true;
+        if (i == reading.failedChannel)
             break;
-        }
-        m_controls.lblCh[i]->setText(reading.label);
-        record += reading.item + QLatin1Char(',');
-        channelValue[i] = reading.value;
+        m_controls.lblCh[i]->setText(reading.channels[i].label);
     }
-    if (failed) {
-        for (int i = 0; i < channelCount; ++i) {
-            channelValue[i] = 0;
-            m_controls.lblCh[i]->setText(QStringLiteral("Err"));
-        }
-        record = errorRecord(now, m_state.tempType);
+    if (!reading.ok()) {
+        for (QLabel *label : m_controls.lblCh)
+            label->setText(QStringLiteral("Err"));
     }
+    channelValue = reading.values();
+    markReadings(false, reading.when);
 
     receivedData.clear();
     if (m_hooks.graphVisible && m_hooks.graphVisible())
         call(m_hooks.updateGraph);
     if (m_state.saveToDisk && m_hooks.saveData)
-        m_hooks.saveData(record);
+        m_hooks.saveData(reading.record);
     if (m_hooks.recordTaken)
-        m_hooks.recordTaken(now, record);
+        m_hooks.recordTaken(reading.when, reading.record);
 }
 
 void ReadingProtocol::tmrTimeout_Timer()
 {
-    m_controls.lblStringDisplay->setText(
-        QStringLiteral("Communications timeout - Check cables and address settings"));
-    m_controls.tmrTimeout->stop();
-    endExchange();
-    if (m_state.continuousFlag)
+    m_controls.lblStringDisplay->setText(timeoutText());
+    m_controls.exchange->timedOut();
+    markReadings(true);
+    if (m_state.continuousFlag && !m_state.keepRunning)
         call(m_hooks.cmdContinuous_Click);
-    m_controls.MSComm1->setInBufferCount(0);
 }
 
 } // namespace tervalo

@@ -1,10 +1,8 @@
 #pragma once
 
 #include "common/windowstate.h"
-#include "device/outstandingrequests.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -19,6 +17,7 @@ class QTimer;
 
 namespace tervalo {
 
+class CardExchange;
 class MSComm;
 
 // The main window's controls that the device link works on. The window creates them; the link
@@ -26,6 +25,7 @@ class MSComm;
 struct DeviceLinkControls
 {
     MSComm *MSComm1 = nullptr;
+    CardExchange *exchange = nullptr; // the exchange with the card over MSComm1 and tmrTimeout
     QComboBox *cmbPort = nullptr;
     QLineEdit *txtAddress = nullptr;
     std::array<QCheckBox *, 6> chkCh{};
@@ -65,11 +65,17 @@ public:
 
     // Opens the port of the selected entry again, or looks for ports again when none was found.
     bool reopenPort();
+    // Looks for ports again while idle. The device in use keeps its entry selected when it is
+    // still there, wherever the entry now stands, and the remembered position follows it.
+    void rescanPorts();
 
     void cmbPort_LostFocus();
     void txtAddress_LostFocus();
     void sysInfo_PowerSuspend();
     void MSComm1_DeviceLost();
+    // With Keep Running on, a lost device or a failed send leaves the run going: the port is
+    // given up and every following request tries to open the same device again.
+    void keepRunningAfterFailure();
 
     // The port number of the entry at the list's current selection; throws CommError when there
     // is none or it is not a number.
@@ -78,6 +84,7 @@ public:
 private:
     void selectFirstEntry();
     void releasePort();
+    void fillPortList(const QString &selectDevice, int fallbackIndex);
 
     WindowState &m_state;
     DeviceLinkControls m_controls;
@@ -105,20 +112,22 @@ public:
     std::array<qint16, 6> channelValue{};
 
     // Requests sent and not yet answered, timed out or failed.
-    int outstandingRequests() { return m_outstanding.count(m_clock.elapsed()); }
-    // The line was lost or given up: nothing sent before can be answered any more.
+    int outstandingRequests();
+    // The line was lost or given up: nothing sent before can be answered any more, and the
+    // readings on show are from before.
     void endExchange();
 
+    // True while the reading labels show values from an answer older than the last request.
+    bool readingsStale() const { return m_stale; }
+
 private:
-    // Tells the serial control how many characters of the awaited answer are still missing.
-    void awaitRestOfAnswer();
+    void markReadings(bool stale, const QDateTime &answeredAt = {});
 
     WindowState &m_state;
     PortManagement &m_ports;
     DeviceLinkControls m_controls;
     DeviceLinkHooks m_hooks;
-    QElapsedTimer m_clock;
-    OutstandingRequests m_outstanding;
+    bool m_stale = false;
 };
 
 } // namespace tervalo

@@ -195,7 +195,7 @@ QString logTimeFormat(const QLocale &locale)
     return format;
 }
 
-QString recordPrefix(const QDateTime &when, const QString &tempType, const QLocale &locale)
+QString logDateTimeText(const QDateTime &when, QChar separator, const QLocale &locale)
 {
     // Worked out again only when the locale's format changes, not for every reading.
     static QString longFormat;
@@ -204,8 +204,14 @@ QString recordPrefix(const QDateTime &when, const QString &tempType, const QLoca
         format = logTimeFormat(locale);
         longFormat = current;
     }
-    return locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(',') +
-           locale.toString(when.time(), format) + QLatin1Char(',') + tempType + QLatin1Char(',');
+    return locale.toString(when.date(), QLocale::ShortFormat) + separator +
+           locale.toString(when.time(), format);
+}
+
+QString recordPrefix(const QDateTime &when, const QString &tempType, const QLocale &locale)
+{
+    return logDateTimeText(when, QLatin1Char(','), locale) + QLatin1Char(',') + tempType +
+           QLatin1Char(',');
 }
 
 QString errorRecord(const QDateTime &when, const QString &tempType, const QLocale &locale)

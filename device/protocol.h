@@ -45,6 +45,10 @@ ChannelReading decodeChannel(const QString &field, bool checked);
 QString recordPrefix(const QDateTime &when, const QString &tempType,
                      const QLocale &locale = QLocale::system());
 
+// A moment as the log writes it: the short date, the separator and the time with seconds.
+QString logDateTimeText(const QDateTime &when, QChar separator,
+                        const QLocale &locale = QLocale::system());
+
 // The record of an answer that could not be decoded.
 QString errorRecord(const QDateTime &when, const QString &tempType,
                     const QLocale &locale = QLocale::system());

@@ -1,6 +1,5 @@
 #include "output/datalog.h"
 
-#include "output/datalogfile.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,6 +26,12 @@ void DataLog::showMarkOfBox()
     // The menu item and the box are one switch; setChecked does not trigger the item, so this
     // never runs mnuSave_Click again.
     m_controls.mnuSave->setChecked(m_controls.chkSave->isChecked());
+    showLogInTip();
+}
+
+void DataLog::showLogInTip()
+{
+    m_controls.chkSave->setToolTip(m_writer.summary(m_state.saveToDisk));
 }
 
 void DataLog::chkSave_Click()
@@ -48,6 +53,7 @@ void DataLog::chkSave_Click()
     if (result == 0) {
         // The file is created by the first record, not now: choosing a file writes nothing.
         FileName = chosen;
+        m_writer.start(FileName);
         m_state.saveToDisk = true;
         showMarkOfBox();
         return;
@@ -78,12 +84,15 @@ void DataLog::saveData(const QString &data)
 {
     if (FileName.isEmpty())
         return;
+    // The file chosen is the one written, even where a caller set it directly.
+    if (m_writer.fileName() != FileName)
+        m_writer.start(FileName);
     // The record is lost on failure; logging stays on so the next reading tries again, and the
     // message stays up for as long as the cause does.
-    const int error = appendLogRecord(FileName, (data + QStringLiteral("\r\n")).toLocal8Bit());
+    const int error = m_writer.append(data);
     if (error != 0)
-        m_controls.lblStringDisplay->setText(
-            QStringLiteral("Error %1 was encountered when writing to disk.").arg(error));
+        m_controls.lblStringDisplay->setText(writeErrorText(error));
+    showLogInTip();
 }
 
 } // namespace tervalo

@@ -2,6 +2,7 @@
 
 #include "common/windowstate.h"
 #include "output/filedialog.h"
+#include "output/logwriter.h"
 
 #include <QObject>
 #include <QString>
@@ -46,13 +47,18 @@ public:
     QString Filter;   // the file types the dialog offers
     QString FileName; // the chosen log file; "" when there is none
 
+    // The log in use or last used, as the box's tool tip tells it.
+    const LogWriter &writer() const { return m_writer; }
+
 private:
     void showMarkOfBox();
+    void showLogInTip();
 
     WindowState &m_state;
     DataLogControls m_controls;
     std::unique_ptr<SaveFileDialog> m_ownDialog;
     SaveFileDialog *m_dialog;
+    LogWriter m_writer;
 };
 
 } // namespace tervalo

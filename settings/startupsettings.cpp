@@ -85,6 +85,11 @@ void ensureDefaultSettings()
         saveTextSetting("Data Output", "r");
 }
 
+bool savedKeepRunning()
+{
+    return toInt16(stored("Keep Running")) == std::optional<int16_t>(1);
+}
+
 // A value that reads as nothing at all, although the defaults were just written, means the store
 // is out of reach (a folder where the file belongs, a disk that refuses writes). Starting with no
 // channel, no address and no unit would send requests the card cannot answer; the defaults are

@@ -29,6 +29,9 @@ extern int16_t savedPortIndex;
 extern int16_t savedSampleRateIndex;
 
 void ensureDefaultSettings();
+// Whether a continuous run outlasts its failures: "Keep Running" is 1. Missing, or anything else
+// (a typo, a text), is off, the behaviour of a program that never had the switch.
+bool savedKeepRunning();
 void applySettings(SettingsWindow &window);
 
 // The conversions used when a stored value is applied. A text is read as a decimal number;

@@ -23,6 +23,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -66,6 +67,10 @@ private slots:
     void shortcutsWorkFromEveryField_data();
     void shortcutsWorkFromEveryField();
     void timeoutStopsARunButLeavesIdleAlone();
+    void keepRunningSwitch_data();
+    void keepRunningSwitch();
+    void keepRunningOutlastsATimeoutAndMarksTheReadings();
+    void rescanKeepsTheDeviceInUse();
     void invalidRate_data();
     void invalidRate();
     void rateIsStoredWhenTheFocusLeaves();
@@ -237,6 +242,8 @@ void MainWindowTest::controlStatesFollowTheRun()
             QVERIFY2(control->isEnabled() == !running, qPrintable(control->objectName()));
         QCOMPARE(w->OptCelsius->isEnabled(), !running);
         QCOMPARE(w->mnuSave->isEnabled(), !running);
+        QCOMPARE(w->mnuKeepRunning->isEnabled(), !running);
+        QCOMPARE(w->mnuRescanPorts->isEnabled(), !running);
         for (QWidget *control : always)
             QVERIFY(control->isEnabled());
         for (QAction *item : {w->mnuContinuous, w->mnuGraph, w->mnuExit, w->mnuAbout, w->mnuGetHelp})
@@ -320,6 +327,121 @@ void MainWindowTest::timeoutStopsARunButLeavesIdleAlone()
     QCOMPARE(w->cmdContinuous->text(), QStringLiteral("&Continuous"));
     QVERIFY(w->cmdRead->isEnabled());
     QVERIFY(!w->acquisition->hiResTimer()->isEnabled(QStringLiteral("commTimer")));
+}
+
+void MainWindowTest::keepRunningSwitch_data()
+{
+    // What the store holds before the start, and whether the switch is on.
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("on");
+    QTest::newRow("missing") << "" << false;
+    QTest::newRow("1") << "1" << true;
+    QTest::newRow("0") << "0" << false;
+    QTest::newRow("2") << "2" << false;
+    QTest::newRow("a typo") << "text:yes" << false;
+}
+
+void MainWindowTest::keepRunningSwitch()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, on);
+    if (stored.startsWith(QLatin1String("text:")))
+        RegistryManagement::saveTextSetting("Keep Running", stored.mid(5).toStdString());
+    else if (!stored.isEmpty())
+        store("Keep Running", int16_t(stored.toInt()));
+    auto w = loaded();
+    // In the Tools menu right after the continuous item.
+    const QList<QAction *> items = w->mnuTools->actions();
+    QCOMPARE(items.indexOf(w->mnuKeepRunning), items.indexOf(w->mnuContinuous) + 1);
+    QCOMPARE(w->mnuKeepRunning->text(), QStringLiteral("&Keep Running"));
+    QVERIFY(w->mnuKeepRunning->isCheckable());
+    QCOMPARE(w->mnuKeepRunning->isChecked(), on);
+    QCOMPARE(w->state.keepRunning, on);
+
+    w->mnuKeepRunning->trigger();
+    QCOMPARE(w->state.keepRunning, !on);
+    QCOMPARE(::stored("Keep Running"), RegValue::fromNumber(on ? 0 : 1));
+    w->mnuKeepRunning->trigger();
+    QCOMPARE(w->mnuKeepRunning->isChecked(), on);
+    QCOMPARE(::stored("Keep Running"), RegValue::fromNumber(on ? 1 : 0));
+}
+
+void MainWindowTest::keepRunningOutlastsATimeoutAndMarksTheReadings()
+{
+    auto w = loaded();
+    const auto greyed = [&w] {
+        int grey = 0;
+        for (QLabel *label : w->lblCh) {
+            const QPalette palette = label->palette();
+            grey += palette.color(QPalette::WindowText) ==
+                    palette.color(QPalette::Disabled, QPalette::WindowText);
+        }
+        return grey;
+    };
+    w->cmdRead->click();
+    QTRY_VERIFY(!w->lblCh[5]->text().isEmpty());
+    const QStringList shown = [&w] {
+        QStringList texts;
+        for (QLabel *label : w->lblCh)
+            texts << label->text();
+        return texts;
+    }();
+    QCOMPARE(greyed(), 0);
+    QVERIFY(w->lblCh[0]->toolTip().startsWith(QStringLiteral("Answer received ")));
+
+    w->mnuKeepRunning->trigger();
+    w->txtAddress->setText(QStringLiteral("6")); // nobody answers there
+    w->cmdContinuous->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), timeoutText, 3000);
+    // The run goes on, asking again at every tick; the old readings stay, greyed.
+    const qsizetype asked = m_sim->requests().size();
+    QVERIFY(m_sim->waitForRequests(int(asked) + 2, 3000));
+    QVERIFY(w->state.continuousFlag);
+    QVERIFY(w->protocol->readingsStale());
+    QCOMPARE(greyed(), 6);
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(w->lblCh[i]->text(), shown[i]);
+
+    // The card answers again: fresh readings in the window's own colour.
+    w->txtAddress->setText(QStringLiteral("0"));
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), defaultStatusText(), 3000);
+    QVERIFY(!w->protocol->readingsStale());
+    QCOMPARE(greyed(), 0);
+    w->cmdContinuous->click();
+    QVERIFY(!w->state.continuousFlag);
+}
+
+void MainWindowTest::rescanKeepsTheDeviceInUse()
+{
+    SimulatorProcess second;
+    QVERIFY(second.start({QStringLiteral("--no-pacing"), QStringLiteral("--link"),
+                          QStringLiteral("second")}));
+    store("Port No", 1);
+    auto w = loaded();
+    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QCOMPARE(w->mnuRescanPorts->text(), QStringLiteral("&Rescan Ports"));
+
+    // A card plugged in since the start sorts first; the one in use keeps its selection.
+    SimulatorProcess newcomer;
+    QVERIFY(newcomer.start({QStringLiteral("--no-pacing"), QStringLiteral("--link"),
+                            QStringLiteral("another")}));
+    QCOMPARE(w->cmbPort->count(), 2);
+    w->mnuRescanPorts->trigger();
+    QCOMPARE(w->cmbPort->count(), 3);
+    QCOMPARE(w->cmbPort->currentIndex(), 2);
+    QVERIFY(w->MSComm1->PortOpen());
+    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QCOMPARE(stored("Port No"), RegValue::fromNumber(2));
+    w->cmdRead->click();
+    QVERIFY(second.waitForRequests(1, 3000));
+
+    // The card in use is gone: the first entry, as at a start.
+    second.stop();
+    w->mnuRescanPorts->trigger();
+    QCOMPARE(w->cmbPort->count(), 2);
+    QCOMPARE(w->cmbPort->currentIndex(), 0);
+    QCOMPARE(w->MSComm1->device(), newcomer.linkPath());
+    QCOMPARE(stored("Port No"), RegValue::fromNumber(0));
 }
 
 void MainWindowTest::invalidRate_data()

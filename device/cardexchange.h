@@ -1,0 +1,104 @@
+#pragma once
+
+#include "device/outstandingrequests.h"
+#include "device/protocol.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
+#include <QLocale>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+class QTimer;
+
+namespace tervalo {
+
+class MSComm;
+
+// The line settings of the card: 2400 baud, no parity, eight data bits, one stop bit.
+inline constexpr const char *cardLineSettings = "2400,N,8,1";
+
+// The status texts of a failed exchange.
+QString sendFailureText(int code);
+QString lostDeviceText();
+QString timeoutText();
+
+// One answer decoded: what each channel became and the record for the log.
+struct CardReading
+{
+    QDateTime when;
+    std::array<ChannelReading, channelCount> channels;
+    // The first checked channel that held no number, or -1. The channels after it are not
+    // decoded: one bad field makes the whole answer an error.
+    int failedChannel = -1;
+    QString record;
+
+    bool ok() const { return failedChannel < 0; }
+    // The values to plot: the decoded ones, or all 0 when the answer failed.
+    std::array<qint16, channelCount> values() const;
+};
+
+CardReading decodeAnswer(const QString &answer, const std::array<bool, channelCount> &checked,
+                         const QDateTime &when, const QString &unit,
+                         const QLocale &locale = QLocale::system());
+
+// A port that opened during the probe: its number and the device behind it.
+struct ProbedPort
+{
+    int number = 0;
+    QString device;
+};
+
+// The exchange with one card over one serial control, with no window: opening the line with
+// the card's settings, the request, the collection of its answer, the time-out, the rule that
+// discards what belongs to no awaited answer, and the end of the exchange when the line is lost.
+// The main window's reading protocol and the headless logger both drive it and show its results
+// their own way.
+class CardExchange : public QObject
+{
+    Q_OBJECT
+public:
+    // The time-out timer stays the caller's; its interval is the time an answer may take.
+    CardExchange(MSComm &comm, QTimer &timeout, QObject *parent = nullptr);
+
+    MSComm &comm() const { return m_comm; }
+
+    // Opens port number with the card's line settings; false when it does not open.
+    bool openPort(int portNumber);
+    void closePort();
+
+    // Fixes the port numbering as the system has it now and returns the ports that open, in
+    // number order. Every port is closed again afterwards.
+    QList<ProbedPort> probePorts();
+
+    // Sends one request. Throws CommError when it cannot be sent; the exchange is over then.
+    void sendRequest(const QString &address, const QString &unit);
+
+    // For every receive notification: the answer, taken from the buffer, once it is whole.
+    std::optional<QString> takeAnswer();
+
+    // The time-out expired: nothing sent before will be answered, and what the buffer holds is
+    // the start of an answer that came too late.
+    void timedOut();
+
+    // The line was lost or given up: nothing sent before can be answered any more.
+    void endExchange();
+
+    // Requests sent and not yet answered, timed out or failed.
+    int outstandingRequests() { return m_outstanding.count(m_clock.elapsed()); }
+
+private:
+    // Tells the serial control how many characters of the awaited answer are still missing.
+    void awaitRestOfAnswer();
+
+    MSComm &m_comm;
+    QTimer &m_timeout;
+    QElapsedTimer m_clock;
+    OutstandingRequests m_outstanding;
+};
+
+} // namespace tervalo
