@@ -223,11 +223,17 @@ int main(int argc, char *argv[])
         if (!ok || setup.portNumber < 1)
             return usageError(QStringLiteral("--port must be a port number, see --list-ports"));
     } else if (parser.isSet(deviceOption)) {
-        const QString wanted = QFileInfo(parser.value(deviceOption)).absoluteFilePath();
+        // The system's ports are named without their folder ("ttyUSB0"); a link to a device
+        // names the same port as the device.
+        const auto canonical = [](const QString &device) {
+            return QFileInfo(device.contains(QLatin1Char('/')) ? device
+                                                                : QStringLiteral("/dev/") + device)
+                .canonicalFilePath();
+        };
+        const QString wanted = canonical(parser.value(deviceOption));
         setup.portNumber = 0;
         for (const ProbedPort &port : ports) {
-            if (port.device == wanted || QFileInfo(port.device).canonicalFilePath() ==
-                                             QFileInfo(wanted).canonicalFilePath())
+            if (!wanted.isEmpty() && canonical(port.device) == wanted)
                 setup.portNumber = port.number;
         }
         if (setup.portNumber == 0)

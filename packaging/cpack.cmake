@@ -10,7 +10,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/tervalo.desktop
 # the same sources make the same package.
 set(tervalo_man_dir ${PROJECT_BINARY_DIR}/man)
 set(tervalo_man_pages)
-foreach(page tervalo.1 tervalo-sim.1)
+foreach(page tervalo.1 tervalo-log.1 tervalo-sim.1)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${page}.in ${tervalo_man_dir}/${page} @ONLY)
   add_custom_command(OUTPUT ${tervalo_man_dir}/${page}.gz
     COMMAND gzip -9nkf ${page}
@@ -21,6 +21,10 @@ foreach(page tervalo.1 tervalo-sim.1)
 endforeach()
 add_custom_target(tervalo_man_pages ALL DEPENDS ${tervalo_man_pages})
 install(FILES ${tervalo_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Logging as a service of the user's own, without a display.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/tervalo-log.service
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tervalo/examples)
 
 # Named after the package, not the project ("Tervalo"), where Debian looks for it.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright
@@ -36,8 +40,8 @@ set(CPACK_PACKAGE_DESCRIPTION
   "Tervalo reads Quillmar's Maravex (Rev B) thermocouple card and the Maravex-DAQ
 module over a serial port. It shows the six channels as raw counts, Celsius or
 Fahrenheit, appends every reading to a CSV log and plots the last readings in a
-printable graph. The card simulator tervalo-sim is included, so the program can
-be tried without a card.")
+printable graph. tervalo-log logs the card without a display. The card
+simulator tervalo-sim is included, so the program can be tried without a card.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tervalo)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

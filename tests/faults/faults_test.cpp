@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -127,6 +128,7 @@ private slots:
     void logFileThatCannotBeWritten();
     void unusableSettingsFile_data();
     void unusableSettingsFile();
+    void keepRunningThroughAMinuteOfFaults();
 
 private:
     std::unique_ptr<frmMain> loaded();
@@ -174,6 +176,64 @@ bool FaultsTest::readOnce(frmMain &w, int timeoutMs)
         label->clear();
     w.cmdRead->click();
     return QTest::qWaitFor([&] { return !w.lblCh[5]->text().isEmpty(); }, timeoutMs);
+}
+
+int answersSent(const SimulatorProcess &sim)
+{
+    const QStringList lines = sim.lines();
+    return int(std::count_if(lines.begin(), lines.end(), [](const QString &line) {
+        return line.startsWith(QLatin1String("ANSWERED"));
+    }));
+}
+
+void FaultsTest::keepRunningThroughAMinuteOfFaults()
+{
+    // Paced at 2400 baud; every 20th request goes unanswered, and after 20 s the card is away
+    // for 5 s. With Keep Running a weekend log goes through all of it.
+    QVERIFY(m_sim->start({QStringLiteral("--fault"), QStringLiteral("no-answer"),
+                          QStringLiteral("--fault-every"), QStringLiteral("20"),
+                          QStringLiteral("--replug-ms"), QStringLiteral("5000")}));
+    const QString log = m_dir.filePath(QStringLiteral("keep-running.csv"));
+    m_dialog.answer = log;
+    auto w = loaded();
+    w->mnuKeepRunning->trigger();
+    w->mnuSave->trigger();
+    QSignalSpy timeouts(w->tmrTimeout, &QTimer::timeout);
+    QElapsedTimer run;
+    run.start();
+    w->cmdContinuous->click();
+
+    QTest::qWait(20000);
+    QVERIFY(m_sim->command(QStringLiteral("unplug")));
+    QVERIFY(m_sim->waitForLine(QStringLiteral("UNPLUGGED"), 5000));
+    QTRY_VERIFY_WITH_TIMEOUT(w->lblStringDisplay->text().startsWith(QStringLiteral("Error ")), 3000);
+    QVERIFY(w->state.continuousFlag);
+    QVERIFY(w->protocol->readingsStale());
+    // Back by itself on the same port, without a click.
+    QVERIFY(m_sim->waitForLine(QStringLiteral("READY"), 8000));
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), defaultStatusText(), 3000);
+    QVERIFY(!w->protocol->readingsStale());
+
+    QTest::qWait(int(qMax<qint64>(0, 60000 - run.elapsed())));
+    QVERIFY(w->state.continuousFlag); // only the user's Stop ends the run
+    w->cmdContinuous->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->tmrTimeout->isActive(), 3000);
+    QTest::qWait(300);
+
+    const QList<QStringList> records = checkedRecords(fileBytes(log));
+    const int requests = int(m_sim->requests().size());
+    const int answers = answersSent(*m_sim);
+    const auto clean = std::count_if(records.begin(), records.end(), alignedCounts);
+    const QString summary = QStringLiteral("%1 requests, %2 answers, %3 records, %4 clean, %5 time-outs")
+                                .arg(requests).arg(answers).arg(records.size()).arg(clean)
+                                .arg(timeouts.size());
+    qInfo("%s", qPrintable(summary));
+    // Every answer that came is logged, whole; a missed one leaves no record.
+    QCOMPARE(records.size(), answers);
+    QCOMPARE(clean, records.size());
+    // At this rate a missed answer raises no time-out: the next answer comes before it would
+    // expire, and takes the timer with it. The gap is in the log's times.
+    QVERIFY2(answers >= 150 && answers <= requests - 8, qPrintable(summary));
 }
 
 void FaultsTest::unplugAndReplug_data()
