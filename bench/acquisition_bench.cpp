@@ -4,13 +4,16 @@
 // reach the reading labels, and what the run costs in CPU time and memory.
 //
 //   acquisition_bench [--rate 3sps] [--seconds 60] [--pairs 3] [--graph] [--reference-vmin]
-//                     [--sim-arg ARG]...
+//                     [--logger] [--sim-arg ARG]...
 //
 // Absolute figures from a shared virtual machine say more about its neighbours than about the
 // program, so by default the run is a comparison: the program (A) and reference_reader (B), a
 // plain POSIX reader of the same card, take turns, A B A B..., each against a freshly started
 // simulator with the same options. The medians of each side and their ratio are reported, with
 // the load average around every run. --pairs 0 is a single run of the program alone.
+// With --logger, side B is the headless logger tervalo-log instead, logging to a file, its CPU
+// time and peak memory taken by run_measured; the figures it has no way to report (grid error,
+// latency) are 0 on its side.
 //
 // Every run ends with "result <key> <value>" lines; reference_reader prints the same keys, and
 // the comparison reads both sides with the same parser.
@@ -212,6 +215,7 @@ struct PairOptions
     int pairs = 0;
     bool graph = false;
     bool referenceVmin = false;
+    bool logger = false;
     QStringList simArgs;
 };
 
@@ -223,17 +227,21 @@ int runPairs(const tervalo::bench::PrivateFolders &runtime, const PairOptions &o
     const int nice = ::getpriority(PRIO_PROCESS, 0);
     const QString self = QCoreApplication::applicationFilePath();
     const QString reference = QCoreApplication::applicationDirPath() +
-                              QStringLiteral("/reference_reader");
-    if (!QFileInfo(reference).isExecutable()) {
-        std::fprintf(stderr, "acquisition_bench: %s is missing\n", qPrintable(reference));
-        return 1;
+                              (o.logger ? QStringLiteral("/run_measured")
+                                        : QStringLiteral("/reference_reader"));
+    const QString logger = QStringLiteral(TERVALO_LOGGER_BUILD_PATH);
+    for (const QString &program : o.logger ? QStringList{reference, logger} : QStringList{reference}) {
+        if (!QFileInfo(program).isExecutable()) {
+            std::fprintf(stderr, "acquisition_bench: %s is missing\n", qPrintable(program));
+            return 1;
+        }
     }
     std::printf("acquisition_bench: %d pairs of %.0f s runs at %s (%d ms)%s, program (A) then "
                 "reference (B), nice %d\n  simulator %s\n  reference %s%s\n",
                 o.pairs, o.seconds, qPrintable(o.rate), o.intervalMs,
                 o.graph ? ", graph open in A" : "", nice,
-                qPrintable(tervalo::bench::simulatorProgram()), qPrintable(reference),
-                o.referenceVmin ? " --vmin" : "");
+                qPrintable(tervalo::bench::simulatorProgram()),
+                qPrintable(o.logger ? logger : reference), o.referenceVmin ? " --vmin" : "");
     std::fflush(stdout);
 
     QStringList programArgs = {QStringLiteral("--pairs"), QStringLiteral("0"),
@@ -259,7 +267,7 @@ int runPairs(const tervalo::bench::PrivateFolders &runtime, const PairOptions &o
         loadLine("A", pair, programRuns.back());
         allOk = allOk && programRuns.back().ok;
 
-        std::printf("\n  B%d: reference\n", pair);
+        std::printf("\n  B%d: %s\n", pair, o.logger ? "tervalo-log" : "reference");
         std::fflush(stdout);
         QProcess sim;
         const QString simOutput =
@@ -274,6 +282,16 @@ int runPairs(const tervalo::bench::PrivateFolders &runtime, const PairOptions &o
                                 QStringLiteral("--unit"), QStringLiteral("c")};
             if (o.referenceVmin)
                 args << QStringLiteral("--vmin");
+            if (o.logger) {
+                // Logging to a file, as it runs in the field; settings from a private store.
+                qputenv("XDG_CONFIG_HOME", runtime.runtimeFile(QStringLiteral("config")).toLocal8Bit());
+                args = QStringList{logger, QStringLiteral("--device"), linkAnnounced(simOutput),
+                                   QStringLiteral("--rate"), o.rate, QStringLiteral("--duration"),
+                                   QString::number(qRound(o.seconds)), QStringLiteral("--address"),
+                                   QStringLiteral("0"), QStringLiteral("--unit"), QStringLiteral("c"),
+                                   QStringLiteral("--log"),
+                                   runtime.runtimeFile(QStringLiteral("logger-%1.csv").arg(pair))};
+            }
             run = runChild(reference, args, o.seconds);
         } else {
             std::fprintf(stderr, "acquisition_bench: cannot start %s\n",
@@ -376,8 +394,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption referenceVminOption(
         QStringLiteral("reference-vmin"),
         QStringLiteral("The reference waits with VMIN, one wake-up an answer."));
-    parser.addOptions(
-        {rateOption, secondsOption, simArgOption, graphOption, pairsOption, referenceVminOption});
+    const QCommandLineOption loggerOption(
+        QStringLiteral("logger"),
+        QStringLiteral("Side B is the headless logger tervalo-log instead of the reference."));
+    parser.addOptions({rateOption, secondsOption, simArgOption, graphOption, pairsOption,
+                       referenceVminOption, loggerOption});
     parser.process(app);
 
     const QString rate = parser.value(rateOption);
@@ -397,7 +418,8 @@ int main(int argc, char *argv[])
     }
     if (pairs > 0) {
         return runPairs(runtime, {rate, *intervalMs, seconds, pairs, parser.isSet(graphOption),
-                                  parser.isSet(referenceVminOption), parser.values(simArgOption)});
+                                  parser.isSet(referenceVminOption), parser.isSet(loggerOption),
+                                  parser.values(simArgOption)});
     }
 
     // As at the program's start-up, before anything else runs.
