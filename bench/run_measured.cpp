@@ -7,6 +7,7 @@
 //
 // Plain POSIX, so that nothing of it lands in the figures of the command it measures.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/resource.h>

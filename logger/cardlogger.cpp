@@ -72,6 +72,12 @@ void CardLogger::finish(int status)
     if (m_finished)
         return;
     m_finished = true;
+    // Records that never reached the log make the run a failure, however it ended.
+    if (m_lostRecords > 0) {
+        std::fprintf(m_err, "tervalo-log: %lld records could not be written to %s\n",
+                     static_cast<long long>(m_lostRecords), qPrintable(m_setup.logFile));
+        status = 1;
+    }
     m_timer.setEnabled(tickKey, false);
     m_timeout.stop();
     m_duration.stop();
@@ -115,14 +121,31 @@ void CardLogger::received()
     const std::optional<QString> answer = m_exchange.takeAnswer();
     if (!answer)
         return;
-    m_lastMessage.clear();
     const CardReading reading =
         decodeAnswer(*answer, m_setup.checked, QDateTime::currentDateTime(), m_setup.unit);
-    std::fprintf(m_out, "%s\n", reading.record.toLocal8Bit().constData());
-    std::fflush(m_out);
+    // The log first: it is the record that must not be lost, whatever happens to the reader of
+    // the standard output.
     if (!m_setup.logFile.isEmpty()) {
-        if (const int error = m_log.append(reading.record); error != 0)
+        if (const int error = m_log.append(reading.record); error != 0) {
+            ++m_lostRecords;
             message(writeErrorText(error));
+        } else {
+            m_lastMessage.clear(); // the next failure is news again
+        }
+    } else {
+        m_lastMessage.clear();
+    }
+    if (m_printing) {
+        const QByteArray line = reading.record.toLocal8Bit() + '\n';
+        if (std::fwrite(line.constData(), 1, size_t(line.size()), m_out) != size_t(line.size()) ||
+            std::fflush(m_out) != 0) {
+            // Whoever read the records has gone (a closed pipe): a log goes on without them,
+            // a run that only printed has nobody left to tell.
+            m_printing = false;
+            std::clearerr(m_out);
+            if (m_setup.logFile.isEmpty())
+                stop();
+        }
     }
     ++m_readings;
     if (m_setup.count > 0 && m_readings >= m_setup.count)

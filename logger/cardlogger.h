@@ -47,7 +47,8 @@ public:
     qint64 readings() const { return m_readings; }
 
 signals:
-    // The run is over: 0 after a requested end, 1 after a failure that ended it.
+    // The run is over: 0 after a requested end, 1 after a failure that ended it or when records
+    // could not be written to the log.
     void finished(int status);
 
 private:
@@ -70,6 +71,8 @@ private:
     QTimer m_duration;
     LogWriter m_log;
     qint64 m_readings = 0;
+    qint64 m_lostRecords = 0; // records the log refused
+    bool m_printing = true;   // standard output still takes records
     bool m_reopen = false;   // the port was given up; the next tick opens it again
     bool m_stopping = false; // no more requests; end once nothing is outstanding
     int m_status = 0;

@@ -256,6 +256,9 @@ int main(int argc, char *argv[])
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed pipe on standard output ("| head") is a failed write to deal with, not a death
+    // between a record on the screen and the same record in the log.
+    std::signal(SIGPIPE, SIG_IGN);
 
     CardLogger logger(setup);
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);

@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -548,6 +549,12 @@ void FaultsTest::logFileThatCannotBeWritten()
     QCOMPARE(checkedRecords(after).size(), keptItsRecords ? 3 : 2);
     if (keptItsRecords)
         QVERIFY(after.startsWith(before));
+    // The box names the file, what went into it and the last failure.
+    const QString tip = w->chkSave->toolTip();
+    QVERIFY2(tip.contains(QFileInfo(log).absoluteFilePath()) &&
+                 tip.contains(QStringLiteral("\n3 records written since logging started")) &&
+                 tip.contains(QStringLiteral("Last write error: ") + writeError(error)),
+             qPrintable(tip));
 }
 
 namespace {
