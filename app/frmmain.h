@@ -26,6 +26,7 @@ namespace tervalo {
 class AcquisitionCycle;
 class DataLog;
 class GraphPlot;
+class HistoryKeeper;
 class MSComm;
 class ReadingsDisplay;
 class SysInfo;
@@ -86,6 +87,7 @@ public:
     QAction *mnuSave = nullptr;
     QMenu *mnuView = nullptr;
     QAction *mnuGraph = nullptr;
+    QAction *mnuHistory = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuAbout = nullptr;
     QAction *mnuGetHelp = nullptr;
@@ -101,6 +103,7 @@ public:
     std::unique_ptr<ReadingsDisplay> display;
     std::unique_ptr<DataLog> dataLog;
     std::unique_ptr<GraphPlot> graph;
+    std::unique_ptr<HistoryKeeper> history;
 
     void setDeviceLinkHooks(const DeviceLinkHooks &hooks);
 

@@ -1,0 +1,182 @@
+#include "history/historydata.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tervalo {
+
+namespace {
+
+int unitIndex(char unit)
+{
+    return unit == 'c' ? 1 : unit == 'f' ? 2 : 0;
+}
+
+} // namespace
+
+void HistoryData::clear()
+{
+    *this = HistoryData{};
+}
+
+void HistoryData::add(const LogRecord &record)
+{
+    size_t at = m_times.size();
+    if (!m_times.empty() && record.time < m_times.back())
+        at = size_t(std::upper_bound(m_times.begin(), m_times.end(), record.time) - m_times.begin());
+    m_times.insert(m_times.begin() + qsizetype(at), record.time);
+    m_units.insert(m_units.begin() + qsizetype(at), record.unit);
+    for (int c = 0; c < historyChannels; ++c)
+        m_values[c].insert(m_values[c].begin() + qsizetype(at), record.values[c]);
+    ++m_unitCounts[unitIndex(record.unit)];
+    if (at + 1 == m_times.size())
+        m_lastUnit = record.unit;
+}
+
+void HistoryData::dropOldest(qsizetype limit)
+{
+    if (size() <= limit)
+        return;
+    const auto drop = size() - limit;
+    for (qsizetype i = 0; i < drop; ++i)
+        --m_unitCounts[unitIndex(m_units[size_t(i)])];
+    m_times.erase(m_times.begin(), m_times.begin() + drop);
+    m_units.erase(m_units.begin(), m_units.begin() + drop);
+    for (auto &values : m_values)
+        values.erase(values.begin(), values.begin() + drop);
+}
+
+qsizetype HistoryData::leftOut() const
+{
+    return size() - m_unitCounts[unitIndex(m_lastUnit)];
+}
+
+void HistoryData::updateInterval()
+{
+    std::vector<double> steps;
+    steps.reserve(m_times.size());
+    for (size_t i = 1; i < m_times.size(); ++i) {
+        if (const double step = m_times[i] - m_times[i - 1]; step > 0)
+            steps.push_back(step);
+    }
+    if (steps.size() < 2) {
+        m_interval = 0;
+        return;
+    }
+    // The lower median: with few records, the shorter step is the safer guess.
+    const auto middle = steps.begin() + qsizetype((steps.size() - 1) / 2);
+    std::nth_element(steps.begin(), middle, steps.end());
+    m_interval = *middle;
+}
+
+std::pair<double, double> HistoryData::span() const
+{
+    double first = 0;
+    double last = 0;
+    for (size_t i = 0; i < m_times.size(); ++i) {
+        if (m_units[i] == m_lastUnit) {
+            first = m_times[i];
+            break;
+        }
+    }
+    for (size_t i = m_times.size(); i-- > 0;) {
+        if (m_units[i] == m_lastUnit) {
+            last = m_times[i];
+            break;
+        }
+    }
+    return {first, last};
+}
+
+qsizetype HistoryData::nearest(double t) const
+{
+    const qsizetype at = std::lower_bound(m_times.begin(), m_times.end(), t) - m_times.begin();
+    qsizetype after = at;
+    while (after < size() && m_units[size_t(after)] != m_lastUnit)
+        ++after;
+    qsizetype before = at - 1;
+    while (before >= 0 && m_units[size_t(before)] != m_lastUnit)
+        --before;
+    if (before < 0)
+        return after < size() ? after : -1;
+    if (after >= size())
+        return before;
+    return t - m_times[size_t(before)] <= m_times[size_t(after)] - t ? before : after;
+}
+
+PlotLine decimate(const HistoryData &data, int channel, double from, double to, int buckets)
+{
+    PlotLine line;
+    if (data.isEmpty() || buckets < 1 || !(to > from))
+        return line;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double width = (to - from) / buckets;
+    const double gapLimit = data.gapLimit();
+    const char unit = data.shownUnit();
+
+    qsizetype begin = data.nearest(from);
+    if (begin < 0)
+        return line; // nothing of the shown unit
+    while (begin > 0 && data.time(begin) >= from)
+        --begin;
+    qsizetype end = data.nearest(to);
+    while (end >= 0 && end + 1 < data.size() && data.time(end) <= to)
+        ++end;
+
+    // The column being gathered: record indices of its first, lowest, highest and last reading.
+    qsizetype first = -1, low = -1, high = -1, last = -1;
+    qint64 column = std::numeric_limits<qint64>::min();
+    const auto flush = [&] {
+        if (first < 0)
+            return;
+        std::array<qsizetype, 4> kept = {first, low, high, last};
+        std::sort(kept.begin(), kept.end());
+        for (size_t k = 0; k < kept.size(); ++k) {
+            if (k > 0 && kept[k] == kept[k - 1])
+                continue;
+            line.keys.append(data.time(kept[k]));
+            line.values.append(data.value(kept[k], channel));
+        }
+        first = low = high = last = -1;
+    };
+    const auto breakLine = [&](double key) {
+        flush();
+        if (!line.values.isEmpty() && !std::isnan(line.values.constLast())) {
+            line.keys.append(key);
+            line.values.append(nan);
+        }
+    };
+
+    double previous = nan;
+    for (qsizetype i = begin; i <= end && i < data.size(); ++i) {
+        if (data.unit(i) != unit)
+            continue;
+        const double t = data.time(i);
+        const float v = data.value(i, channel);
+        if (gapLimit > 0 && t - previous > gapLimit)
+            breakLine(previous + (t - previous) / 2);
+        previous = t;
+        if (std::isnan(v)) {
+            breakLine(t);
+            continue;
+        }
+        if (const auto c = qint64(std::floor((t - from) / width)); c != column) {
+            flush();
+            column = c;
+        }
+        if (first < 0) {
+            first = low = high = i;
+        } else {
+            if (v < data.value(low, channel))
+                low = i;
+            if (v > data.value(high, channel))
+                high = i;
+        }
+        last = i;
+    }
+    flush();
+    return line;
+}
+
+} // namespace tervalo
