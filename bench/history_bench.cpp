@@ -1,0 +1,198 @@
+// The history window with a long log: opening and showing it, zoom and pan steps, live records
+// and memory. Also writes the simulated logs it measures (--write-log), for pictures and tests
+// by hand.
+
+#include "bench/benchsupport.h"
+#include "device/protocol.h"
+#include "history/frmhistory.h"
+#include "history/historykeeper.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+using namespace tervalo;
+
+namespace {
+
+// A furnace's day: six thermocouples warming and cooling with the firing cycle, a little noise,
+// channel 6 open now and then, and a ten-minute pause in the sampling every day.
+QByteArray simulatedRecord(const QDateTime &when, qint64 n, std::mt19937 &random)
+{
+    std::normal_distribution<double> noise(0, 0.6);
+    const double day = 2 * M_PI * double(when.time().msecsSinceStartOfDay()) / 86'400'000.0;
+    QString record = recordPrefix(when, QStringLiteral("c"), QLocale::system());
+    for (int c = 0; c < 6; ++c) {
+        if (c == 5 && (n / 5000) % 7 == 3) {
+            record += QStringLiteral("open,");
+            continue;
+        }
+        const double base = 20 + 60 * c;
+        const double value = base + (300 - 40 * c) * (0.5 - 0.5 * std::cos(day - 0.3 * c)) +
+                             noise(random);
+        // The card's four characters: a tenth below 100, whole degrees above.
+        const bool small = value > -9.95 && value < 99.95;
+        record += QString::asprintf(small ? "%4.1f," : "%4.0f,", value);
+    }
+    return (record + QStringLiteral("\r\n")).toLocal8Bit();
+}
+
+qint64 writeLog(const QString &path, qint64 records, const QDateTime &start)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return -1;
+    std::mt19937 random(7);
+    QByteArray block;
+    qint64 ms = 0;
+    for (qint64 n = 0; n < records; ++n) {
+        if (n > 0 && n % 259'200 == 100'000)
+            ms += 600'000; // the daily pause
+        block += simulatedRecord(start.addMSecs(ms), n, random);
+        ms += 333;
+        if (block.size() > (4 << 20)) {
+            file.write(block);
+            block.clear();
+        }
+    }
+    file.write(block);
+    return file.size();
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
+}
+
+void result(const char *key, double value)
+{
+    std::printf("result %s %.3f\n", key, value);
+    std::fflush(stdout);
+}
+
+double loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() : -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    bench::PrivateFolders folders;
+    QApplication app(argc, argv);
+    QCommandLineParser options;
+    options.addHelpOption();
+    options.addOption({QStringLiteral("records"), QStringLiteral("Records in the log."),
+                       QStringLiteral("n"), QStringLiteral("1000000")});
+    options.addOption({QStringLiteral("steps"), QStringLiteral("Zoom and pan steps."),
+                       QStringLiteral("n"), QStringLiteral("300")});
+    options.addOption({QStringLiteral("appends"), QStringLiteral("Live records."),
+                       QStringLiteral("n"), QStringLiteral("500")});
+    options.addOption({QStringLiteral("write-log"),
+                       QStringLiteral("Only write a simulated log of --records to file."),
+                       QStringLiteral("file")});
+    options.addOption({QStringLiteral("picture"),
+                       QStringLiteral("Also save the window as it is shown to file."),
+                       QStringLiteral("file")});
+    options.process(app);
+    const qint64 records = options.value(QStringLiteral("records")).toLongLong();
+    const QDateTime start(QDate(2026, 12, 3), QTime(6, 0));
+
+    if (options.isSet(QStringLiteral("write-log"))) {
+        return writeLog(options.value(QStringLiteral("write-log")), records, start) < 0 ? 1 : 0;
+    }
+
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("furnace.csv"));
+    const qint64 bytes = writeLog(log, records, start);
+    std::printf("log of %lld records, %.1f MB; load %.2f\n", records, double(bytes) / 1e6,
+                loadAverage());
+    const double rssBefore = bench::currentRssMb();
+
+    // Open and show: from the click on Open to the first picture drawn.
+    // Deletes itself when closed, as the program's window does.
+    auto &window = *new frmHistory;
+    window.showMessage = [](const QString &text) { std::printf("message: %s\n", qPrintable(text)); };
+    window.resize(1200, 700);
+    window.show();
+    QCoreApplication::processEvents();
+    QElapsedTimer clock;
+    clock.start();
+    window.openFile(log);
+    window.plot->replot();
+    result("open_and_show_ms", double(clock.nsecsElapsed()) / 1e6);
+    result("rss_mb", bench::currentRssMb());
+    result("rss_added_mb", bench::currentRssMb() - rssBefore);
+    if (options.isSet(QStringLiteral("picture")))
+        window.grab().save(options.value(QStringLiteral("picture")));
+
+    // Zoom and pan steps as the wheel and a drag make them: the range changes, the lines are
+    // worked out for it and the plot is drawn.
+    const int steps = options.value(QStringLiteral("steps")).toInt();
+    std::vector<double> stepMs;
+    QCPAxis *x = window.plot->xAxis;
+    for (int i = 0; i < steps; ++i) {
+        clock.restart();
+        const int phase = i % 30;
+        if (phase < 10)
+            x->scaleRange(0.7, x->range().center());
+        else if (phase < 20)
+            x->moveRange(x->range().size() * 0.1);
+        else
+            x->scaleRange(1 / 0.7, x->range().center());
+        window.plot->replot();
+        stepMs.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    result("zoom_pan_step_p50_ms", percentile(stepMs, 0.5));
+    result("zoom_pan_step_p99_ms", percentile(stepMs, 0.99));
+
+    // Live records with the window showing everything: the readings in memory, as when nothing
+    // is logged. The keeper holds a million records first.
+    window.close();
+    const int appends = options.value(QStringLiteral("appends")).toInt();
+    HistoryKeeper keeper;
+    std::mt19937 random(11);
+    QDateTime when = start;
+    for (qint64 n = 0; n < records; ++n) {
+        keeper.recordTaken(when, QString::fromLocal8Bit(simulatedRecord(when, n, random)).trimmed());
+        when = when.addMSecs(333);
+    }
+    const auto appendTimes = [&](bool open) {
+        std::vector<double> ms;
+        for (int i = 0; i < appends; ++i) {
+            const QString record = QString::fromLocal8Bit(simulatedRecord(when, i, random)).trimmed();
+            when = when.addMSecs(333);
+            clock.restart();
+            keeper.recordTaken(when, record);
+            if (open)
+                QCoreApplication::sendPostedEvents(); // the queued redraw
+            ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        return ms;
+    };
+    const std::vector<double> closed = appendTimes(false);
+    keeper.mnuHistory_Click();
+    keeper.window()->resize(1200, 700);
+    QCoreApplication::processEvents();
+    const std::vector<double> shown = appendTimes(true);
+    result("append_closed_p99_ms", percentile(closed, 0.99));
+    result("append_shown_p50_ms", percentile(shown, 0.5));
+    result("append_shown_p99_ms", percentile(shown, 0.99));
+    result("append_added_p99_ms", percentile(shown, 0.99) - percentile(closed, 0.99));
+    result("peak_rss_mb", bench::peakRssMb());
+    result("load_end", loadAverage());
+    return 0;
+}
