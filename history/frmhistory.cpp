@@ -71,8 +71,12 @@ frmHistory::frmHistory()
     for (int c = 0; c < historyChannels; ++c) {
         QCPGraph *graph = plot->addGraph();
         graph->setName(QStringLiteral("Ch%1").arg(c + 1));
-        graph->setPen(QPen(seriesColours[size_t(c)], 1.5));
+        graph->setPen(QPen(seriesColours[size_t(c)], 1));
     }
+    // Thousands of points a line: smoothing their edges costs more than the rest of a redraw,
+    // and at one reading a pixel it shows no difference.
+    plot->setNotAntialiasedElements(QCP::aePlottables);
+    plot->setPlottingHint(QCP::phFastPolylines, true);
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
     plot->xAxis->setTicker(ticker);
     plot->legend->setVisible(true);
@@ -349,10 +353,9 @@ void frmHistory::refreshLines()
         return;
     const QCPRange range = plot->xAxis->range();
     const int columns = std::max(1, plot->axisRect()->width());
-    for (int c = 0; c < historyChannels; ++c) {
-        const PlotLine line = decimate(m_data, c, range.lower, range.upper, columns);
-        plot->graph(c)->setData(line.keys, line.values, true);
-    }
+    const auto lines = decimateAll(m_data, range.lower, range.upper, columns);
+    for (int c = 0; c < historyChannels; ++c)
+        plot->graph(c)->setData(lines[size_t(c)].keys, lines[size_t(c)].values, true);
     m_appended = 0;
     auto ticker = plot->xAxis->ticker().dynamicCast<QCPAxisTickerDateTime>();
     if (ticker) {
@@ -432,13 +435,13 @@ void frmHistory::showCursor(double x)
     m_cursorLine->point2->setCoords(t, 1);
     m_cursorLine->setVisible(true);
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(qint64(t * 1000));
-    QString text = QLocale().toString(when, QLocale::ShortFormat).section(QLatin1Char(' '), 0, 0) +
-                   QLatin1Char(' ') + when.toString(QStringLiteral("HH:mm:ss"));
-    const int decimals = m_data.shownUnit() == 'r' ? 0 : 1;
+    QString text = QLocale().toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                   when.toString(QStringLiteral("HH:mm:ss"));
     for (int c = 0; c < historyChannels; ++c) {
         const float v = m_data.value(i, c);
+        // As the card wrote it: "23.4", "734".
         text += QStringLiteral("    Ch%1 %2").arg(c + 1).arg(
-            std::isnan(v) ? QStringLiteral("–") : QString::number(double(v), 'f', decimals));
+            std::isnan(v) ? QStringLiteral("–") : QString::number(double(v), 'g', 6));
     }
     lblCursor->setText(text);
     plot->replot(QCustomPlot::rpQueuedReplot);

@@ -105,11 +105,12 @@ qsizetype HistoryData::nearest(double t) const
     return t - m_times[size_t(before)] <= m_times[size_t(after)] - t ? before : after;
 }
 
-PlotLine decimate(const HistoryData &data, int channel, double from, double to, int buckets)
+std::array<PlotLine, historyChannels> decimateAll(const HistoryData &data, double from, double to,
+                                                 int buckets)
 {
-    PlotLine line;
+    std::array<PlotLine, historyChannels> lines;
     if (data.isEmpty() || buckets < 1 || !(to > from))
-        return line;
+        return lines;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double width = (to - from) / buckets;
     const double gapLimit = data.gapLimit();
@@ -117,66 +118,85 @@ PlotLine decimate(const HistoryData &data, int channel, double from, double to, 
 
     qsizetype begin = data.nearest(from);
     if (begin < 0)
-        return line; // nothing of the shown unit
+        return lines; // nothing of the shown unit
     while (begin > 0 && data.time(begin) >= from)
         --begin;
     qsizetype end = data.nearest(to);
-    while (end >= 0 && end + 1 < data.size() && data.time(end) <= to)
+    while (end + 1 < data.size() && data.time(end) <= to)
         ++end;
 
-    // The column being gathered: record indices of its first, lowest, highest and last reading.
-    qsizetype first = -1, low = -1, high = -1, last = -1;
-    qint64 column = std::numeric_limits<qint64>::min();
-    const auto flush = [&] {
-        if (first < 0)
+    // The column being gathered, for each channel: record indices of its first, lowest, highest
+    // and last reading.
+    struct Column
+    {
+        qsizetype first = -1, low = -1, high = -1, last = -1;
+    };
+    std::array<Column, historyChannels> columns;
+    const auto flush = [&](int c) {
+        Column &col = columns[size_t(c)];
+        if (col.first < 0)
             return;
-        std::array<qsizetype, 4> kept = {first, low, high, last};
+        std::array<qsizetype, 4> kept = {col.first, col.low, col.high, col.last};
         std::sort(kept.begin(), kept.end());
         for (size_t k = 0; k < kept.size(); ++k) {
             if (k > 0 && kept[k] == kept[k - 1])
                 continue;
-            line.keys.append(data.time(kept[k]));
-            line.values.append(data.value(kept[k], channel));
+            lines[size_t(c)].keys.append(data.time(kept[k]));
+            lines[size_t(c)].values.append(data.value(kept[k], c));
         }
-        first = low = high = last = -1;
+        col = Column{};
     };
-    const auto breakLine = [&](double key) {
-        flush();
+    const auto breakLine = [&](int c, double key) {
+        flush(c);
+        PlotLine &line = lines[size_t(c)];
         if (!line.values.isEmpty() && !std::isnan(line.values.constLast())) {
             line.keys.append(key);
             line.values.append(nan);
         }
     };
 
+    // Times only grow, so a column changes only when a time passes the next column's start;
+    // no division for every reading.
+    double columnEnd = -std::numeric_limits<double>::infinity();
     double previous = nan;
-    for (qsizetype i = begin; i <= end && i < data.size(); ++i) {
+    for (qsizetype i = begin; i <= end; ++i) {
         if (data.unit(i) != unit)
             continue;
         const double t = data.time(i);
-        const float v = data.value(i, channel);
-        if (gapLimit > 0 && t - previous > gapLimit)
-            breakLine(previous + (t - previous) / 2);
+        if (gapLimit > 0 && t - previous > gapLimit) {
+            for (int c = 0; c < historyChannels; ++c)
+                breakLine(c, previous + (t - previous) / 2);
+        }
         previous = t;
-        if (std::isnan(v)) {
-            breakLine(t);
-            continue;
+        if (t >= columnEnd) {
+            for (int c = 0; c < historyChannels; ++c)
+                flush(c);
+            columnEnd = from + (std::floor((t - from) / width) + 1) * width;
         }
-        if (const auto c = qint64(std::floor((t - from) / width)); c != column) {
-            flush();
-            column = c;
+        for (int c = 0; c < historyChannels; ++c) {
+            const float v = data.value(i, c);
+            Column &col = columns[size_t(c)];
+            if (std::isnan(v)) {
+                breakLine(c, t);
+            } else if (col.first < 0) {
+                col.first = col.low = col.high = col.last = i;
+            } else {
+                if (v < data.value(col.low, c))
+                    col.low = i;
+                if (v > data.value(col.high, c))
+                    col.high = i;
+                col.last = i;
+            }
         }
-        if (first < 0) {
-            first = low = high = i;
-        } else {
-            if (v < data.value(low, channel))
-                low = i;
-            if (v > data.value(high, channel))
-                high = i;
-        }
-        last = i;
     }
-    flush();
-    return line;
+    for (int c = 0; c < historyChannels; ++c)
+        flush(c);
+    return lines;
+}
+
+PlotLine decimate(const HistoryData &data, int channel, double from, double to, int buckets)
+{
+    return decimateAll(data, from, to, buckets)[size_t(channel)];
 }
 
 } // namespace tervalo

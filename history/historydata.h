@@ -64,6 +64,9 @@ struct PlotLine
 // last reading in time order, so no peak is ever lost however far out the view is, and columns
 // with four readings or fewer keep all of them. A missing reading or a step in time longer than
 // the data's gap limit breaks the line.
+// All six channels in one pass over the records.
+std::array<PlotLine, historyChannels> decimateAll(const HistoryData &data, double from, double to,
+                                                 int buckets);
 PlotLine decimate(const HistoryData &data, int channel, double from, double to, int buckets);
 
 } // namespace tervalo
