@@ -161,14 +161,19 @@ void frmHistory::startOver()
 
 void frmHistory::take(const LogRecord &record)
 {
-    m_data.add(record);
+    m_data.append(record);
+}
+
+void frmHistory::setMemory(const RecordBuffer *buffer)
+{
+    m_memory = buffer;
+    m_memoryLimit = buffer ? buffer->limit() : 0;
 }
 
 void frmHistory::followMemory(const RecordBuffer *buffer)
 {
     m_following = true;
-    m_memory = buffer;
-    m_memoryLimit = buffer ? buffer->limit() : 0;
+    setMemory(buffer);
     m_tail.reset();
     m_poll.stop();
     startOver();
@@ -182,7 +187,6 @@ void frmHistory::followMemory(const RecordBuffer *buffer)
 void frmHistory::followFile(const QString &fileName)
 {
     m_following = true;
-    m_memory = nullptr;
     m_tail = std::make_unique<LogTail>(fileName);
     startOver();
     readFile(true);
@@ -269,7 +273,9 @@ void frmHistory::recordTaken(QByteArrayView line, const QString &logFile)
             pollFile();
         return;
     }
-    if (m_tail || !m_memory) {
+    if (!m_memory)
+        return;
+    if (m_tail) {
         followMemory(m_memory);
         return;
     }
@@ -279,6 +285,7 @@ void frmHistory::recordTaken(QByteArrayView line, const QString &logFile)
 
 void frmHistory::afterLoad()
 {
+    m_data.sortByTime();
     m_data.updateInterval();
     plot->yAxis->setLabel(QStringLiteral("Temperature ") + historyUnitName(m_data.shownUnit()));
     cmdFit_Click();
@@ -296,7 +303,7 @@ void frmHistory::appendLive(const LogRecord &record)
     m_data.add(record);
     bool redo = wasEmpty || record.unit != unitBefore || record.time < lastBefore ||
                 m_appended > appendedBeforeRefresh;
-    if (m_memory && m_data.size() > m_memoryLimit + dropStep) {
+    if (!m_tail && m_memory && m_data.size() > m_memoryLimit + dropStep) {
         m_data.dropOldest(m_memoryLimit);
         redo = true;
     }

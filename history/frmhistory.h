@@ -32,7 +32,9 @@ public:
 
     // Where the records come from. Following, the window shows the log file while logging and
     // the readings in memory otherwise; an opened file stays until the user follows again.
+    // followMemory also tells the window where the readings in memory are for later.
     void followMemory(const RecordBuffer *buffer);
+    void setMemory(const RecordBuffer *buffer);
     void followFile(const QString &fileName);
     void openFile(const QString &fileName);
     bool following() const { return m_following; }

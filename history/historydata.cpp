@@ -34,6 +34,39 @@ void HistoryData::add(const LogRecord &record)
         m_lastUnit = record.unit;
 }
 
+void HistoryData::append(const LogRecord &record)
+{
+    m_times.push_back(record.time);
+    m_units.push_back(record.unit);
+    for (int c = 0; c < historyChannels; ++c)
+        m_values[c].push_back(record.values[c]);
+    ++m_unitCounts[unitIndex(record.unit)];
+}
+
+void HistoryData::sortByTime()
+{
+    if (m_times.empty())
+        return;
+    if (!std::is_sorted(m_times.begin(), m_times.end())) {
+        std::vector<qsizetype> order(m_times.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = qsizetype(i);
+        std::stable_sort(order.begin(), order.end(),
+                         [this](qsizetype a, qsizetype b) { return m_times[size_t(a)] < m_times[size_t(b)]; });
+        const auto reorder = [&order](auto &values) {
+            auto sorted = values;
+            for (size_t i = 0; i < order.size(); ++i)
+                sorted[i] = values[size_t(order[i])];
+            values = std::move(sorted);
+        };
+        reorder(m_times);
+        reorder(m_units);
+        for (auto &values : m_values)
+            reorder(values);
+    }
+    m_lastUnit = m_units.back();
+}
+
 void HistoryData::dropOldest(qsizetype limit)
 {
     if (size() <= limit)

@@ -17,6 +17,11 @@ public:
     void clear();
     // Keeps time order; a record older than the newest (a clock put back) is put in its place.
     void add(const LogRecord &record);
+    // For reading a whole log: appends as it comes, and sortByTime() puts the records in order
+    // once at the end. An hour of records put back by the clock change in autumn would otherwise
+    // each move every record after it.
+    void append(const LogRecord &record);
+    void sortByTime();
     // Forgets the oldest records beyond limit.
     void dropOldest(qsizetype limit);
 

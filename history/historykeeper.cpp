@@ -26,6 +26,7 @@ void HistoryKeeper::mnuHistory_Click()
         m_window = new frmHistory;
         connect(m_window, &frmHistory::closed, this, [this] { m_window = nullptr; });
         connect(m_window, &frmHistory::followRequested, this, &HistoryKeeper::follow);
+        m_window->setMemory(&m_records);
         follow();
     }
     m_window->show();

@@ -298,6 +298,23 @@ void HistoryTest::showsLatestUnit()
     QCOMPARE(data.time(0), 0.5);
     QCOMPARE(data.span(), std::make_pair(3.0, 5.0));
     QCOMPARE(data.nearest(3.9), 3); // 3 s in Fahrenheit, behind the record put first
+
+    // Read in one go, as a log with the clock put back: the same order and unit in the end.
+    HistoryData bulk;
+    for (const auto &[t, unit] : {std::pair{4.0, 'c'}, {5.0, 'f'}, {1.0, 'c'}, {2.0, 'c'},
+                                  {0.5, 'r'}, {3.0, 'f'}}) {
+        LogRecord r;
+        r.time = t;
+        r.unit = unit;
+        bulk.append(r);
+    }
+    bulk.sortByTime();
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        QCOMPARE(bulk.time(i), data.time(i));
+        QCOMPARE(bulk.unit(i), data.unit(i));
+    }
+    QCOMPARE(bulk.shownUnit(), 'f');
+    QCOMPARE(bulk.leftOut(), 4);
 }
 
 void HistoryTest::tailWaitsForLineEnds()

@@ -224,7 +224,8 @@ void HistoryWindowTest::exportsVisibleRecords()
 void HistoryWindowTest::keeperFollowsLogging()
 {
     Window w; // for its folder
-    QString logging;
+    QString logging = w.log; // logging from the start
+    writeFile(w.log, records(0, 2));
     HistoryKeeper keeper(5);
     keeper.logFile = [&logging] { return logging; };
     for (int i = 0; i < 8; ++i)
@@ -235,6 +236,12 @@ void HistoryWindowTest::keeperFollowsLogging()
     frmHistory *window = keeper.window();
     QVERIFY(window && window->isVisible() && window->following());
     window->showMessage = [](const QString &text) { QFAIL(qPrintable(text)); };
+    QCOMPARE(window->fileName(), w.log);
+    QCOMPARE(window->data().size(), 2);
+
+    // Logging stops: the readings in memory, though the window first showed the log.
+    logging.clear();
+    keeper.recordTaken(start.addSecs(7), QString::fromLocal8Bit(record(7)).trimmed());
     QCOMPARE(window->data().size(), 5);
     keeper.recordTaken(start.addSecs(8), QString::fromLocal8Bit(record(8)).trimmed());
     QCOMPARE(window->data().size(), 6);
