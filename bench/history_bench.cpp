@@ -23,6 +23,11 @@ using namespace tervalo;
 
 namespace {
 
+QDateTime logStart()
+{
+    return QDateTime(QDate(2026, 12, 3), QTime(6, 0));
+}
+
 // A furnace's day: six thermocouples warming and cooling with the firing cycle, a little noise,
 // channel 6 open now and then, and a ten-minute pause in the sampling every day.
 QByteArray simulatedRecord(const QDateTime &when, qint64 n, std::mt19937 &random)
@@ -87,36 +92,11 @@ double loadAverage()
     return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() : -1;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// Opening a log of records and showing it, then zoom and pan steps.
+void measureFile(const QString &log, qint64 records, int steps, const QString &picture)
 {
-    bench::PrivateFolders folders;
-    QApplication app(argc, argv);
-    QCommandLineParser options;
-    options.addHelpOption();
-    options.addOption({QStringLiteral("records"), QStringLiteral("Records in the log."),
-                       QStringLiteral("n"), QStringLiteral("1000000")});
-    options.addOption({QStringLiteral("steps"), QStringLiteral("Zoom and pan steps."),
-                       QStringLiteral("n"), QStringLiteral("300")});
-    options.addOption({QStringLiteral("appends"), QStringLiteral("Live records."),
-                       QStringLiteral("n"), QStringLiteral("500")});
-    options.addOption({QStringLiteral("write-log"),
-                       QStringLiteral("Only write a simulated log of --records to file."),
-                       QStringLiteral("file")});
-    options.addOption({QStringLiteral("picture"),
-                       QStringLiteral("Also save the window as it is shown to file."),
-                       QStringLiteral("file")});
-    options.process(app);
-    const qint64 records = options.value(QStringLiteral("records")).toLongLong();
-    const QDateTime start(QDate(2026, 12, 3), QTime(6, 0));
-
-    if (options.isSet(QStringLiteral("write-log"))) {
-        return writeLog(options.value(QStringLiteral("write-log")), records, start) < 0 ? 1 : 0;
-    }
-
-    QTemporaryDir dir;
-    const QString log = dir.filePath(QStringLiteral("furnace.csv"));
+    const QDateTime start = logStart();
+    QElapsedTimer clock;
     const qint64 bytes = writeLog(log, records, start);
     std::printf("log of %lld records, %.1f MB; load %.2f\n", records, double(bytes) / 1e6,
                 loadAverage());
@@ -129,19 +109,18 @@ int main(int argc, char *argv[])
     window.resize(1200, 700);
     window.show();
     QCoreApplication::processEvents();
-    QElapsedTimer clock;
     clock.start();
     window.openFile(log);
     window.plot->replot();
+    window.repaint();
     result("open_and_show_ms", double(clock.nsecsElapsed()) / 1e6);
     result("rss_mb", bench::currentRssMb());
     result("rss_added_mb", bench::currentRssMb() - rssBefore);
-    if (options.isSet(QStringLiteral("picture")))
-        window.grab().save(options.value(QStringLiteral("picture")));
+    if (!picture.isEmpty())
+        window.grab().save(picture);
 
     // Zoom and pan steps as the wheel and a drag make them: the range changes, the lines are
     // worked out for it and the plot is drawn.
-    const int steps = options.value(QStringLiteral("steps")).toInt();
     std::vector<double> stepMs;
     std::vector<double> linesMs;
     QCPAxis *x = window.plot->xAxis;
@@ -161,13 +140,16 @@ int main(int argc, char *argv[])
     result("zoom_pan_step_p50_ms", percentile(stepMs, 0.5));
     result("zoom_pan_step_p99_ms", percentile(stepMs, 0.99));
     result("zoom_pan_lines_p99_ms", percentile(linesMs, 0.99)); // working out the lines only
-    if (options.value(QStringLiteral("appends")).toInt() == 0)
-        return 0;
-
-    // Live records with the window showing everything: the readings in memory, as when nothing
-    // is logged. The keeper holds a million records first.
     window.close();
-    const int appends = options.value(QStringLiteral("appends")).toInt();
+}
+
+// Live records with the window showing everything: the readings in memory, as when nothing is
+// logged. The keeper holds the records first.
+void measureMemory(qint64 records, int appends)
+{
+    const QDateTime start = logStart();
+    QElapsedTimer clock;
+    const double rssBeforeMemory = bench::currentRssMb();
     HistoryKeeper keeper;
     std::mt19937 random(11);
     QDateTime when = start;
@@ -189,14 +171,63 @@ int main(int argc, char *argv[])
         return ms;
     };
     const std::vector<double> closed = appendTimes(false);
+    result("rss_memory_kept_mb", bench::currentRssMb());
+    result("rss_memory_kept_added_mb", bench::currentRssMb() - rssBeforeMemory);
+    clock.restart();
     keeper.mnuHistory_Click();
     keeper.window()->resize(1200, 700);
     QCoreApplication::processEvents();
+    result("open_memory_and_show_ms", double(clock.nsecsElapsed()) / 1e6);
+    result("rss_memory_shown_mb", bench::currentRssMb());
+    result("rss_memory_shown_added_mb", bench::currentRssMb() - rssBeforeMemory);
     const std::vector<double> shown = appendTimes(true);
     result("append_closed_p99_ms", percentile(closed, 0.99));
     result("append_shown_p50_ms", percentile(shown, 0.5));
     result("append_shown_p99_ms", percentile(shown, 0.99));
     result("append_added_p99_ms", percentile(shown, 0.99) - percentile(closed, 0.99));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    bench::PrivateFolders folders;
+    QApplication app(argc, argv);
+    QCommandLineParser options;
+    options.addHelpOption();
+    options.addOption({QStringLiteral("records"), QStringLiteral("Records in the log."),
+                       QStringLiteral("n"), QStringLiteral("1000000")});
+    options.addOption({QStringLiteral("steps"), QStringLiteral("Zoom and pan steps."),
+                       QStringLiteral("n"), QStringLiteral("300")});
+    options.addOption({QStringLiteral("appends"), QStringLiteral("Live records."),
+                       QStringLiteral("n"), QStringLiteral("500")});
+    options.addOption({QStringLiteral("write-log"),
+                       QStringLiteral("Only write a simulated log of --records to file."),
+                       QStringLiteral("file")});
+    options.addOption({QStringLiteral("part"),
+                       QStringLiteral("file (open a log, zoom and pan), memory (readings kept in "
+                                      "memory, live records) or both, each measured from a fresh "
+                                      "start when run alone."),
+                       QStringLiteral("part"), QStringLiteral("both")});
+    options.addOption({QStringLiteral("picture"),
+                       QStringLiteral("Also save the window as it is shown to file."),
+                       QStringLiteral("file")});
+    options.process(app);
+    const qint64 records = options.value(QStringLiteral("records")).toLongLong();
+    const QDateTime start = logStart();
+
+    if (options.isSet(QStringLiteral("write-log"))) {
+        return writeLog(options.value(QStringLiteral("write-log")), records, start) < 0 ? 1 : 0;
+    }
+
+    const QString part = options.value(QStringLiteral("part"));
+    QTemporaryDir dir;
+    if (part != QLatin1String("memory"))
+        measureFile(dir.filePath(QStringLiteral("furnace.csv")), records,
+                    options.value(QStringLiteral("steps")).toInt(),
+                    options.value(QStringLiteral("picture")));
+    if (part != QLatin1String("file"))
+        measureMemory(records, options.value(QStringLiteral("appends")).toInt());
     result("peak_rss_mb", bench::peakRssMb());
     result("load_end", loadAverage());
     return 0;

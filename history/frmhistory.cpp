@@ -77,10 +77,28 @@ frmHistory::frmHistory()
     // and at one reading a pixel it shows no difference.
     plot->setNotAntialiasedElements(QCP::aePlottables);
     plot->setPlottingHint(QCP::phFastPolylines, true);
+    // The lines on a layer of their own, on top: a reading added within the view redraws only
+    // them, and the widget lays two pictures over each other, not three.
+    plot->addLayer(QStringLiteral("lines"), plot->layer(QStringLiteral("overlay")), QCustomPlot::limAbove);
+    plot->layer(QStringLiteral("lines"))->setMode(QCPLayer::lmBuffered);
+    for (int c = 0; c < historyChannels; ++c)
+        plot->graph(c)->setLayer(QStringLiteral("lines"));
+    // Every buffered layer is one more picture of the whole plot to lay over the others at each
+    // redraw; the rubber band's layer shares the one below it.
+    plot->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
     plot->xAxis->setTicker(ticker);
+    // The legend beside the plot, not in it: the lines are drawn last, over everything in the
+    // plot's frame.
     plot->legend->setVisible(true);
-    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    plot->axisRect()->insetLayout()->take(plot->legend);
+    auto *side = new QCPLayoutGrid;
+    plot->plotLayout()->addElement(0, 1, side);
+    plot->plotLayout()->setColumnStretchFactor(1, 0.001);
+    side->addElement(0, 0, plot->legend);
+    side->addElement(1, 0, new QCPLayoutElement(plot)); // takes the height below the legend
+    side->setRowStretchFactor(0, 0.001);
+    side->setMargins(QMargins(4, 14, 10, 0));
     plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
     // The wheel and dragging move in time; the value axis follows the data it shows.
     plot->axisRect()->setRangeDrag(Qt::Horizontal);
@@ -258,7 +276,16 @@ void frmHistory::pollFile()
     readFile(false);
     if (m_problem != before)
         updateStatus();
-    plot->replot(QCustomPlot::rpQueuedReplot);
+    redraw();
+}
+
+void frmHistory::redraw()
+{
+    if (m_linesOnly)
+        plot->layer(QStringLiteral("lines"))->replot();
+    else
+        plot->replot(QCustomPlot::rpQueuedReplot);
+    m_linesOnly = true;
 }
 
 void frmHistory::recordTaken(QByteArrayView line, const QString &logFile)
@@ -280,7 +307,7 @@ void frmHistory::recordTaken(QByteArrayView line, const QString &logFile)
         return;
     }
     m_reader->read(line, [this](const LogRecord &r, QByteArrayView) { appendLive(r); });
-    plot->replot(QCustomPlot::rpQueuedReplot);
+    redraw();
 }
 
 void frmHistory::afterLoad()
@@ -310,6 +337,7 @@ void frmHistory::appendLive(const LogRecord &record)
     if (m_data.size() < 1000)
         m_data.updateInterval();
     if (redo) {
+        m_linesOnly = false;
         plot->yAxis->setLabel(QStringLiteral("Temperature ") + historyUnitName(m_data.shownUnit()));
         if (showsAll || wasEmpty)
             cmdFit_Click();
@@ -322,6 +350,8 @@ void frmHistory::appendLive(const LogRecord &record)
         updateStatus();
         return; // beyond the view: drawn when the view gets there
     }
+    if (m_appended == 0)
+        m_linesOnly = false; // the lines were just worked out: all of the plot changed
     // The new reading joins the end of the lines as it is; working out the whole line again for
     // every reading would cost more than the reading.
     const double gap = m_data.gapLimit();
@@ -341,15 +371,19 @@ void frmHistory::appendLive(const LogRecord &record)
     }
     ++m_appended;
     if (showsAll && record.time > range.upper) {
+        // Some room ahead, so that the next readings fall inside the view and only the lines
+        // need drawing again.
         const bool before = m_extending;
         m_extending = true;
-        plot->xAxis->setRangeUpper(record.time);
+        plot->xAxis->setRangeUpper(record.time + std::max(range.size() * 0.02, 60.0));
         m_extending = before;
+        m_linesOnly = false;
     }
     if (!m_valueZoomed && (low < plot->yAxis->range().lower || high > plot->yAxis->range().upper)) {
         m_adjusting = true;
         plot->yAxis->setRange(low, high);
         m_adjusting = false;
+        m_linesOnly = false;
     }
     updateStatus();
 }
@@ -406,6 +440,8 @@ void frmHistory::cmdFit_Click()
 {
     m_valueZoomed = false;
     auto [first, last] = m_data.span();
+    if (m_data.isEmpty())
+        first = last = double(QDateTime::currentSecsSinceEpoch()); // where readings will come
     if (last - first < 60) {
         // One record or a few seconds: a minute around them, so the axis can be read.
         first -= 30;

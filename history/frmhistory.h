@@ -83,6 +83,8 @@ private:
     void pollFile();
     void afterLoad();
     void appendLive(const LogRecord &record);
+    // Draws what the readings just added changed: the lines alone, or all of the plot.
+    void redraw();
     void refreshLines();
     void fitValues();
     void showCursor(double x);
@@ -99,6 +101,7 @@ private:
     bool m_adjusting = false;   // the window sets the value range itself: no user zoom
     bool m_extending = false;   // the window sets the time range and draws the lines itself
     qsizetype m_appended = 0;   // points added to the lines since they were last worked out
+    bool m_linesOnly = false;   // only the lines changed since the last redraw
     QString m_problem;          // what went wrong with the file, for the status line
     QTimer m_poll;
     QCPItemStraightLine *m_cursorLine = nullptr;
