@@ -75,21 +75,24 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void startOver();
-    void take(const LogRecord &record);
-    void loadMemory();
-    // Reads what the file gained; false when it is gone or cannot be read.
-    bool readFile(bool first);
-    void pollFile();
-    void afterLoad();
+    // frmhistoryplot.cpp: the plot and what is drawn on it.
+    void createPlot();
     void appendLive(const LogRecord &record);
     // Draws what the readings just added changed: the lines alone, or all of the plot.
     void redraw();
     void refreshLines();
     void fitValues();
     void showCursor(double x);
-    void updateStatus();
     void toggleSeries(int channel);
+
+    // frmhistory.cpp: where the records come from, and what the window says about them.
+    void startOver();
+    void take(const LogRecord &record);
+    // Reads what the file gained; false when it is gone or cannot be read.
+    bool readFile(bool first);
+    void pollFile();
+    void afterLoad();
+    void updateStatus();
 
     HistoryData m_data;
     std::unique_ptr<LogReader> m_reader;

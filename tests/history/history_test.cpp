@@ -1,4 +1,4 @@
-// The history's reading of logs: dates and times of every locale, items, torn and foreign lines,
+// The history's reading of logs: dates and times of every locale, items, foreign lines,
 // placing records without a readable time, gaps, the decimated lines and the records in memory.
 
 #include "device/protocol.h"
@@ -6,8 +6,6 @@
 #include "history/logreader.h"
 #include "history/logsource.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -63,7 +61,6 @@ private slots:
     void decimationKeepsEveryPeak_data();
     void decimationKeepsEveryPeak();
     void showsLatestUnit();
-    void tailWaitsForLineEnds();
     void memoryDropsOldest();
 };
 
@@ -276,74 +273,35 @@ void HistoryTest::decimationKeepsEveryPeak()
 
 void HistoryTest::showsLatestUnit()
 {
-    HistoryData data;
-    const auto add = [&data](double t, char unit) {
+    const auto record = [](double t, char unit) {
         LogRecord r;
         r.time = t;
         r.unit = unit;
-        data.add(r);
+        return r;
     };
-    add(1, 'c');
-    add(2, 'c');
-    add(3, 'f');
-    add(4, 'c');
-    QCOMPARE(data.shownUnit(), 'c');
-    QCOMPARE(data.leftOut(), 1);
-    add(5, 'f');
-    QCOMPARE(data.shownUnit(), 'f');
-    QCOMPARE(data.leftOut(), 3);
+    HistoryData live;
+    for (const auto &[t, unit] : {std::pair{1.0, 'c'}, {2.0, 'c'}, {3.0, 'f'}, {4.0, 'c'}})
+        live.add(record(t, unit));
+    QCOMPARE(live.shownUnit(), 'c');
+    QCOMPARE(live.leftOut(), 1);
+    live.add(record(5, 'f'));
+    QCOMPARE(live.leftOut(), 3);
     // A record from before the newest (a clock put back) does not change the unit shown.
-    add(0.5, 'r');
-    QCOMPARE(data.shownUnit(), 'f');
-    QCOMPARE(data.time(0), 0.5);
-    QCOMPARE(data.span(), std::make_pair(3.0, 5.0));
-    QCOMPARE(data.nearest(3.9), 3); // 3 s in Fahrenheit, behind the record put first
+    live.add(record(0.5, 'r'));
+    QCOMPARE(live.shownUnit(), 'f');
+    QCOMPARE(live.span(), std::make_pair(3.0, 5.0));
+    QCOMPARE(live.nearest(3.9), 3); // 3 s in Fahrenheit, behind the record put first
 
-    // Read in one go, as a log with the clock put back: the same order and unit in the end.
+    // Read in one go and sorted at the end: the same order, unit and count.
     HistoryData bulk;
     for (const auto &[t, unit] : {std::pair{4.0, 'c'}, {5.0, 'f'}, {1.0, 'c'}, {2.0, 'c'},
-                                  {0.5, 'r'}, {3.0, 'f'}}) {
-        LogRecord r;
-        r.time = t;
-        r.unit = unit;
-        bulk.append(r);
-    }
+                                  {0.5, 'r'}, {3.0, 'f'}})
+        bulk.append(record(t, unit));
     bulk.sortByTime();
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        QCOMPARE(bulk.time(i), data.time(i));
-        QCOMPARE(bulk.unit(i), data.unit(i));
-    }
+    for (qsizetype i = 0; i < live.size(); ++i)
+        QCOMPARE(std::pair(bulk.time(i), bulk.unit(i)), std::pair(live.time(i), live.unit(i)));
     QCOMPARE(bulk.shownUnit(), 'f');
     QCOMPARE(bulk.leftOut(), 4);
-}
-
-void HistoryTest::tailWaitsForLineEnds()
-{
-    QTemporaryDir dir;
-    const QString name = dir.filePath(QStringLiteral("log.csv"));
-    LogTail tail(name);
-    QByteArray bytes;
-    QCOMPARE(tail.read(bytes), LogTail::State::Missing);
-
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    file.write("first\r\nsec");
-    QCOMPARE(tail.read(bytes), LogTail::State::Read);
-    QCOMPARE(bytes, QByteArray("first\r\n"));
-    QCOMPARE(tail.read(bytes), LogTail::State::Read);
-    QCOMPARE(bytes, QByteArray());
-    file.write("ond\r");
-    QCOMPARE(tail.read(bytes), LogTail::State::Read);
-    QCOMPARE(bytes, QByteArray());
-    file.write("\nthird\n");
-    QCOMPARE(tail.read(bytes), LogTail::State::Read);
-    QCOMPARE(bytes, QByteArray("second\r\nthird\n"));
-
-    QVERIFY(file.resize(3));
-    QCOMPARE(tail.read(bytes), LogTail::State::Shrunk);
-    file.close();
-    QVERIFY(QFile::remove(name));
-    QCOMPARE(tail.read(bytes), LogTail::State::Missing);
 }
 
 void HistoryTest::memoryDropsOldest()
