@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <random>
+#include <set>
 
 using namespace tervalo;
 
@@ -249,22 +250,24 @@ void HistoryTest::decimationKeepsEveryPeak()
 
     // Every column's lowest and highest reading is drawn, at its own time.
     const double width = (to - from) / columns;
-    std::map<qint64, std::pair<float, float>> extremes;
-    for (const auto &[t, v] : data) {
+    std::map<qint64, std::pair<size_t, size_t>> extremes; // column: where its lowest, highest are
+    for (size_t i = 0; i < data.size(); ++i) {
+        const float v = data[i].second;
         if (std::isnan(v))
             continue;
-        auto [it, fresh] = extremes.try_emplace(qint64(std::floor((t - from) / width)), v, v);
-        it->second = {std::min(it->second.first, v), std::max(it->second.second, v)};
+        auto [it, fresh] = extremes.try_emplace(qint64(std::floor((data[i].first - from) / width)), i, i);
+        if (v < data[it->second.first].second)
+            it->second.first = i;
+        if (v > data[it->second.second].second)
+            it->second.second = i;
     }
-    std::multimap<double, double> drawn;
+    std::set<std::pair<double, double>> drawn;
     for (qsizetype i = 0; i < line.keys.size(); ++i)
         drawn.emplace(line.keys[i], line.values[i]);
-    for (const auto &[column, range] : extremes) {
-        for (const float v : {range.first, range.second}) {
-            const bool found = std::any_of(drawn.begin(), drawn.end(),
-                                           [v](const auto &p) { return p.second == double(v); });
-            QVERIFY2(found, qPrintable(QStringLiteral("column %1 lost %2").arg(column).arg(v)));
-        }
+    for (const auto &[column, where] : extremes) {
+        for (const size_t i : {where.first, where.second})
+            QVERIFY2(drawn.count({data[i].first, double(data[i].second)}),
+                     qPrintable(QStringLiteral("column %1 lost reading %2").arg(column).arg(i)));
     }
     // Decimated: at most four points a column; a break splits a column and adds itself.
     const qsizetype breaks = openEvery ? points / openEvery + 1 : 0;
