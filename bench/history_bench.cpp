@@ -187,6 +187,55 @@ void measureMemory(qint64 records, int appends)
     result("append_added_p99_ms", percentile(shown, 0.99) - percentile(closed, 0.99));
 }
 
+// For comparison: QCustomPlot alone, given every record and left to its own adaptive sampling,
+// with the same zoom and pan steps.
+void measurePlotAlone(const QString &log, qint64 records, int steps)
+{
+    writeLog(log, records, logStart());
+    const double rssBefore = bench::currentRssMb();
+    QElapsedTimer clock;
+    clock.start();
+    QCustomPlot plot;
+    plot.resize(1200, 700);
+    plot.setNotAntialiasedElements(QCP::aePlottables);
+    plot.setPlottingHint(QCP::phFastPolylines, true);
+    plot.xAxis->setTicker(QSharedPointer<QCPAxisTickerDateTime>::create());
+    std::array<QVector<QCPGraphData>, historyChannels> points;
+    LogReader reader;
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    reader.read(file.readAll(), [&](const LogRecord &r, QByteArrayView) {
+        for (int c = 0; c < historyChannels; ++c)
+            points[size_t(c)].append({r.time, double(r.values[size_t(c)])});
+    });
+    for (int c = 0; c < historyChannels; ++c) {
+        plot.addGraph()->data()->set(points[size_t(c)], true);
+        points[size_t(c)] = {};
+    }
+    plot.rescaleAxes();
+    plot.show();
+    plot.replot();
+    result("plot_alone_open_and_show_ms", double(clock.nsecsElapsed()) / 1e6);
+    result("plot_alone_rss_added_mb", bench::currentRssMb() - rssBefore);
+    std::vector<double> stepMs;
+    QCPAxis *x = plot.xAxis;
+    for (int i = 0; i < steps; ++i) {
+        clock.restart();
+        const int phase = i % 30;
+        if (phase < 10)
+            x->scaleRange(0.7, x->range().center());
+        else if (phase < 20)
+            x->moveRange(x->range().size() * 0.1);
+        else
+            x->scaleRange(1 / 0.7, x->range().center());
+        plot.replot();
+        stepMs.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    result("plot_alone_zoom_pan_step_p50_ms", percentile(stepMs, 0.5));
+    result("plot_alone_zoom_pan_step_p99_ms", percentile(stepMs, 0.99));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -207,7 +256,8 @@ int main(int argc, char *argv[])
     options.addOption({QStringLiteral("part"),
                        QStringLiteral("file (open a log, zoom and pan), memory (readings kept in "
                                       "memory, live records) or both, each measured from a fresh "
-                                      "start when run alone."),
+                                      "start when run alone; plot-alone: QCustomPlot given every "
+                                      "record, for comparison."),
                        QStringLiteral("part"), QStringLiteral("both")});
     options.addOption({QStringLiteral("picture"),
                        QStringLiteral("Also save the window as it is shown to file."),
@@ -222,6 +272,11 @@ int main(int argc, char *argv[])
 
     const QString part = options.value(QStringLiteral("part"));
     QTemporaryDir dir;
+    if (part == QLatin1String("plot-alone")) {
+        measurePlotAlone(dir.filePath(QStringLiteral("furnace.csv")), records,
+                         options.value(QStringLiteral("steps")).toInt());
+        return 0;
+    }
     if (part != QLatin1String("memory"))
         measureFile(dir.filePath(QStringLiteral("furnace.csv")), records,
                     options.value(QStringLiteral("steps")).toInt(),
