@@ -32,6 +32,8 @@ void HistoryData::add(const LogRecord &record)
     ++m_unitCounts[unitIndex(record.unit)];
     if (at + 1 == m_times.size())
         m_lastUnit = record.unit;
+    else
+        forgetBlocks();
 }
 
 void HistoryData::append(const LogRecord &record)
@@ -59,6 +61,7 @@ void HistoryData::sortByTime()
                 sorted[i] = values[size_t(order[i])];
             values = std::move(sorted);
         };
+        forgetBlocks();
         reorder(m_times);
         reorder(m_units);
         for (auto &values : m_values)
@@ -74,10 +77,46 @@ void HistoryData::dropOldest(qsizetype limit)
     const auto drop = size() - limit;
     for (qsizetype i = 0; i < drop; ++i)
         --m_unitCounts[unitIndex(m_units[size_t(i)])];
+    forgetBlocks();
     m_times.erase(m_times.begin(), m_times.begin() + drop);
     m_units.erase(m_units.begin(), m_units.begin() + drop);
     for (auto &values : m_values)
         values.erase(values.begin(), values.begin() + drop);
+}
+
+const std::vector<HistoryData::Block> &HistoryData::blocks() const
+{
+    const qsizetype complete = size() / blockSize;
+    m_blocks.reserve(size_t(complete));
+    for (qsizetype b = qsizetype(m_blocks.size()); b < complete; ++b) {
+        Block block;
+        const qsizetype begin = b * blockSize;
+        const qsizetype end = begin + blockSize;
+        block.unit = unit(begin);
+        for (qsizetype i = begin + 1; i < end; ++i) {
+            if (unit(i) != block.unit)
+                block.unit = 0;
+            block.longestStep = std::max(block.longestStep, time(i) - time(i - 1));
+        }
+        for (int c = 0; c < historyChannels; ++c) {
+            auto &[first, low, high, last] = block.kept[size_t(c)];
+            first = low = high = qint32(begin);
+            last = qint32(end - 1);
+            for (qsizetype i = begin; i < end; ++i) {
+                const float v = value(i, c);
+                if (std::isnan(v)) {
+                    block.kept[size_t(c)].fill(-1);
+                    break;
+                }
+                if (v < value(low, c))
+                    low = qint32(i);
+                if (v > value(high, c))
+                    high = qint32(i);
+            }
+        }
+        m_blocks.push_back(block);
+    }
+    return m_blocks;
 }
 
 qsizetype HistoryData::leftOut() const
@@ -188,6 +227,25 @@ std::array<PlotLine, historyChannels> decimateAll(const HistoryData &data, doubl
         }
     };
 
+    // A block of records that lies in one column, in the shown unit, without a gap in time
+    // and without a missing reading counts as its summary.
+    const auto &blocks = data.blocks();
+    const auto wholeBlock = [&](qsizetype i, double columnEnd) -> const HistoryData::Block * {
+        const qsizetype b = i / HistoryData::blockSize;
+        if (i % HistoryData::blockSize != 0 || b >= qsizetype(blocks.size()) ||
+            i + HistoryData::blockSize - 1 > end)
+            return nullptr;
+        const HistoryData::Block &block = blocks[size_t(b)];
+        if (block.unit != unit || (gapLimit > 0 && block.longestStep > gapLimit) ||
+            data.time(i + HistoryData::blockSize - 1) >= columnEnd)
+            return nullptr;
+        for (const auto &kept : block.kept) {
+            if (kept[0] < 0)
+                return nullptr;
+        }
+        return &block;
+    };
+
     // Times only grow, so a column changes only when a time passes the next column's start;
     // no division for every reading.
     double columnEnd = -std::numeric_limits<double>::infinity();
@@ -205,6 +263,26 @@ std::array<PlotLine, historyChannels> decimateAll(const HistoryData &data, doubl
             for (int c = 0; c < historyChannels; ++c)
                 flush(c);
             columnEnd = from + (std::floor((t - from) / width) + 1) * width;
+        }
+        if (const HistoryData::Block *block = wholeBlock(i, columnEnd)) {
+            for (int c = 0; c < historyChannels; ++c) {
+                const auto &[first, low, high, last] = block->kept[size_t(c)];
+                Column &col = columns[size_t(c)];
+                if (col.first < 0) {
+                    col.first = first;
+                    col.low = low;
+                    col.high = high;
+                } else {
+                    if (data.value(low, c) < data.value(col.low, c))
+                        col.low = low;
+                    if (data.value(high, c) > data.value(col.high, c))
+                        col.high = high;
+                }
+                col.last = last;
+            }
+            i += HistoryData::blockSize - 1;
+            previous = data.time(i);
+            continue;
         }
         for (int c = 0; c < historyChannels; ++c) {
             const float v = data.value(i, c);

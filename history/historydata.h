@@ -48,7 +48,24 @@ public:
     // The record of the shown unit nearest to t, or -1.
     qsizetype nearest(double t) const;
 
+    // A summary of each run of blockSize records, so that a wide view takes a whole block at a
+    // time instead of each of its records: its one unit (0 when mixed), its longest step in
+    // time, and per channel where its first, lowest, highest and last reading are, or -1 for all
+    // four when the channel misses a reading in it. Worked out when first asked for after a
+    // change that is not an append at the end.
+    static constexpr qsizetype blockSize = 64;
+    struct Block
+    {
+        char unit = 0;
+        double longestStep = 0;
+        std::array<std::array<qint32, 4>, historyChannels> kept{};
+    };
+    const std::vector<Block> &blocks() const;
+
 private:
+    void forgetBlocks() { m_blocks.clear(); }
+
+    mutable std::vector<Block> m_blocks; // of complete blocks from the start
     std::vector<double> m_times;
     std::array<std::vector<float>, historyChannels> m_values;
     std::vector<char> m_units;

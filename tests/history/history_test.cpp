@@ -225,11 +225,13 @@ void HistoryTest::decimationKeepsEveryPeak_data()
     QTest::addColumn<int>("points");
     QTest::addColumn<int>("columns");
     QTest::addColumn<int>("openEvery"); // 0: never
+    QTest::addColumn<int>("pauseEvery"); // a pause in the readings; 0: never
 
-    QTest::newRow("100000 into 800") << 100000 << 800 << 0;
-    QTest::newRow("100000 into 7") << 100000 << 7 << 0;
-    QTest::newRow("with open channel") << 50000 << 300 << 997;
-    QTest::newRow("fewer than columns") << 500 << 800 << 0;
+    QTest::newRow("100000 into 800") << 100000 << 800 << 0 << 0;
+    QTest::newRow("100000 into 7") << 100000 << 7 << 0 << 0;
+    QTest::newRow("with open channel") << 50000 << 300 << 997 << 0;
+    QTest::newRow("with pauses") << 50000 << 300 << 0 << 1009;
+    QTest::newRow("fewer than columns") << 500 << 800 << 0 << 0;
 }
 
 void HistoryTest::decimationKeepsEveryPeak()
@@ -237,15 +239,19 @@ void HistoryTest::decimationKeepsEveryPeak()
     QFETCH(int, points);
     QFETCH(int, columns);
     QFETCH(int, openEvery);
+    QFETCH(int, pauseEvery);
 
     std::mt19937 random(5);
     std::uniform_real_distribution<float> value(-500, 500);
     std::vector<std::pair<double, float>> data;
-    for (int i = 0; i < points; ++i)
-        data.emplace_back(double(i), openEvery && i % openEvery == 0 ? std::nanf("") : value(random));
+    double t = 0;
+    for (int i = 0; i < points; ++i) {
+        t += pauseEvery && i % pauseEvery == 0 ? 10 : 1;
+        data.emplace_back(t, openEvery && i % openEvery == 0 ? std::nanf("") : value(random));
+    }
     const HistoryData history = dataOf(data);
-    const double from = 0;
-    const double to = points - 1;
+    const double from = data.front().first;
+    const double to = data.back().first;
     const PlotLine line = decimate(history, 0, from, to, columns);
 
     // Every column's lowest and highest reading is drawn, at its own time.
@@ -269,8 +275,17 @@ void HistoryTest::decimationKeepsEveryPeak()
             QVERIFY2(drawn.count({data[i].first, double(data[i].second)}),
                      qPrintable(QStringLiteral("column %1 lost reading %2").arg(column).arg(i)));
     }
+    // Every pause breaks the line.
+    for (size_t i = 1; i < data.size(); ++i) {
+        if (data[i].first - data[i - 1].first <= history.gapLimit())
+            continue;
+        const auto breakAt = std::find_if(line.keys.begin(), line.keys.end(),
+                                          [&](double key) { return key > data[i - 1].first; });
+        QVERIFY(breakAt != line.keys.end() && *breakAt < data[i].first &&
+                std::isnan(line.values[breakAt - line.keys.begin()]));
+    }
     // Decimated: at most four points a column; a break splits a column and adds itself.
-    const qsizetype breaks = openEvery ? points / openEvery + 1 : 0;
+    const qsizetype breaks = openEvery ? points / openEvery + 1 : pauseEvery ? points / pauseEvery : 0;
     QVERIFY(line.keys.size() <= std::min<qsizetype>(points, 4 * (columns + 1) + 5 * breaks));
 }
 
