@@ -158,7 +158,7 @@ void frmHistory::openFile(const QString &fileName)
         const QString name = QFileInfo(fileName).fileName();
         showMessage(m_reader->records() > 0
                         ? QStringLiteral("No record of %1 has a date and time that can be read.").arg(name)
-                    : m_reader->unreadableLines() > 0
+                    : QFileInfo(fileName).size() > 0
                         ? QStringLiteral("%1 is not a Tervalo log: none of its lines is a reading.").arg(name)
                         : QStringLiteral("%1 holds no readings yet.").arg(name));
     }

@@ -112,12 +112,13 @@ int secondsOfDay(const QString &text, const QLocale &locale)
 LogDateReader::LogDateReader(const QLocale &locale)
     : m_locale(locale),
       // The locale's own form comes first (index -1 stands for it); then those other locales and
-      // earlier versions wrote. Where two forms read the same text differently (07/12/2026), the
-      // month-first American form wins, as the more common one for such logs.
+      // earlier versions wrote. Slashes are read by their shape: Europe writes two-digit days and
+      // months (07/12/2026, the 7th of December), America does not (12/7/2026, 12/7/26).
       m_forms({QStringLiteral("yyyy-MM-dd"), QStringLiteral("d.M.yyyy"), QStringLiteral("d.M.yy"),
-               QStringLiteral("M/d/yyyy"), QStringLiteral("M/d/yy"), QStringLiteral("d/M/yyyy"),
-               QStringLiteral("d/M/yy"), QStringLiteral("yyyy/M/d"), QStringLiteral("d-M-yyyy"),
-               QStringLiteral("d-M-yy"), QStringLiteral("yyyy.M.d"), QStringLiteral("yy-MM-dd")})
+               QStringLiteral("dd/MM/yyyy"), QStringLiteral("M/d/yyyy"), QStringLiteral("M/d/yy"),
+               QStringLiteral("d/M/yyyy"), QStringLiteral("d/M/yy"), QStringLiteral("yyyy/M/d"),
+               QStringLiteral("d-M-yyyy"), QStringLiteral("d-M-yy"), QStringLiteral("yyyy.M.d"),
+               QStringLiteral("yy-MM-dd")})
 {
 }
 

@@ -88,6 +88,11 @@ void HistoryTest::readsDateAndTime_data()
     QTest::newRow("zone after comma")
         << "12/7/2026,8:56:55 PM, Coordinated Universal Time,c," + items
         << QLocale(QLocale::German) << true;
+    // Day or month first, by the shape: two digits each in Europe, not in America.
+    QTest::newRow("07/12/2026 read in en_US") << "07/12/2026,20:56:55,c," + items
+                                              << QLocale(QLocale::English, QLocale::UnitedStates) << true;
+    QTest::newRow("12/7/2026 read in en_GB") << "12/7/2026,20:56:55,c," + items
+                                             << QLocale(QLocale::English, QLocale::UnitedKingdom) << true;
     QTest::newRow("date not a date") << "Monday,20:56:55,c," + items << QLocale(QLocale::English) << false;
     QTest::newRow("time not a time") << "2026-12-07,noon,c," + items << QLocale(QLocale::English) << false;
     QTest::newRow("hour 25") << "2026-12-07,25:56:55,c," + items << QLocale(QLocale::English) << false;

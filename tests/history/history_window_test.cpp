@@ -150,6 +150,7 @@ void HistoryWindowTest::badFiles_data()
     QTest::newRow("empty") << QByteArray() << QStringLiteral("no readings");
     QTest::newRow("text") << QByteArray("hello,\nworld\n") << QStringLiteral("not a Tervalo log");
     QTest::newRow("binary") << binary << QStringLiteral("not a Tervalo log");
+    QTest::newRow("no line end") << binary.replace('\n', ' ') << QStringLiteral("not a Tervalo log");
     QTest::newRow("no readable time") << records(0, 3).replace("2026", "20x6")
                                       << QStringLiteral("date and time");
 }
