@@ -5,6 +5,7 @@
 #include "history/frmhistory.h"
 #include "history/historykeeper.h"
 #include "output/datalogfile.h"
+#include "tests/support/scripteddialog.h"
 
 #include <QApplication>
 #include <QFile>
@@ -221,6 +222,19 @@ void HistoryWindowTest::exportsVisibleRecords()
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), records(95, 100) + records(110, 300));
+
+    // The same view as a picture or a page, by the name's ending.
+    auto dialog = std::make_unique<ScriptedDialog>();
+    ScriptedDialog *answers = dialog.get();
+    w.window->setExportDialog(std::move(dialog));
+    for (const auto &[name, start] : {std::pair{"view.png", "\x89PNG"}, {"view.pdf", "%PDF"}}) {
+        answers->answer = w.dir.filePath(QLatin1String(name));
+        w.window->cmdExport->click();
+        QFile picture(answers->answer);
+        QVERIFY(picture.open(QIODevice::ReadOnly));
+        QCOMPARE(picture.read(4), QByteArray(start));
+    }
+    QVERIFY(w.messages.isEmpty());
 }
 
 void HistoryWindowTest::keeperFollowsLogging()
