@@ -15,7 +15,6 @@
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
-
 namespace tervalo {
 
 namespace {
@@ -164,7 +163,7 @@ void frmHistory::openFile(const QString &fileName)
     }
 }
 
-bool frmHistory::readFile(bool first)
+void frmHistory::readFile(bool first)
 {
     const QString name = QFileInfo(m_tail->fileName()).fileName();
     const auto sink = [this, first](const LogRecord &record, QByteArrayView) {
@@ -178,23 +177,21 @@ bool frmHistory::readFile(bool first)
         switch (m_tail->read(bytes)) {
         case LogTail::State::Missing:
             m_problem = QStringLiteral("The file %1 is not there (any more).").arg(name);
-            return false;
+            return;
         case LogTail::State::Unreadable:
             m_problem = QStringLiteral("The file %1 cannot be read.").arg(name);
-            return false;
+            return;
         case LogTail::State::Shrunk:
             // Cut short or written anew: what was shown may no longer be in it.
             startOver();
-            m_problem = QStringLiteral("%1 became shorter and was read again.").arg(name);
-            m_tail->read(bytes);
-            m_reader->read(bytes, [this](const LogRecord &r, QByteArrayView) { take(r); });
-            while (m_tail->read(bytes) == LogTail::State::Read && !bytes.isEmpty())
-                m_reader->read(bytes, [this](const LogRecord &r, QByteArrayView) { take(r); });
+            readFile(true);
+            if (m_problem.isEmpty())
+                m_problem = QStringLiteral("%1 became shorter and was read again.").arg(name);
             afterLoad();
-            return true;
+            return;
         case LogTail::State::Read:
             if (bytes.isEmpty())
-                return true;
+                return;
             if (!first)
                 m_problem.clear();
             m_reader->read(bytes, sink);
@@ -216,9 +213,8 @@ void frmHistory::pollFile()
 
 void frmHistory::recordTaken(QByteArrayView line, const QString &logFile)
 {
-    if (!m_following) {
-        return;
-    }
+    if (!m_following)
+        return; // an opened file stays, watched by its timer
     if (!logFile.isEmpty()) {
         if (logFile != fileName())
             followFile(logFile);

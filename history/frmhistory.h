@@ -88,8 +88,9 @@ private:
     // frmhistory.cpp: where the records come from, and what the window says about them.
     void startOver();
     void take(const LogRecord &record);
-    // Reads what the file gained; false when it is gone or cannot be read.
-    bool readFile(bool first);
+    // Reads what the file gained: all of it at first, then as live records. Says in m_problem
+    // when the file is gone, cannot be read or became shorter.
+    void readFile(bool first);
     void pollFile();
     void afterLoad();
     void updateStatus();
