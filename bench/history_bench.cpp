@@ -281,8 +281,9 @@ int main(int argc, char *argv[])
         measureFile(dir.filePath(QStringLiteral("furnace.csv")), records,
                     options.value(QStringLiteral("steps")).toInt(),
                     options.value(QStringLiteral("picture")));
-    if (part != QLatin1String("file"))
-        measureMemory(records, options.value(QStringLiteral("appends")).toInt());
+    const int appends = options.value(QStringLiteral("appends")).toInt();
+    if (part != QLatin1String("file") && appends > 0)
+        measureMemory(records, appends);
     result("peak_rss_mb", bench::peakRssMb());
     result("load_end", loadAverage());
     return 0;
