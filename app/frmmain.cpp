@@ -10,6 +10,7 @@
 #include "device/cardexchange.h"
 #include "device/mscomm.h"
 #include "device/sysinfo.h"
+#include "history/historykeeper.h"
 #include "acquisition/hirestimer.h"
 #include "output/datalog.h"
 #include "output/frmgraph.h"
@@ -207,6 +208,7 @@ void frmMain::createMenus()
     mnuView = menuBar()->addMenu(QStringLiteral("&View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
     mnuGraph = action(mnuView, "mnuGraph", QStringLiteral("&Graph"), menuShortcuts[2]);
+    mnuHistory = action(mnuView, "mnuHistory", QStringLiteral("&History"));
 
     mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
@@ -282,6 +284,10 @@ void frmMain::connectHandlers()
     connect(cmdGraph, &QPushButton::clicked, graph.get(), &GraphPlot::cmdGraph_Click);
     connect(mnuGraph, &QAction::triggered, graph.get(), &GraphPlot::mnuGraph_Click);
 
+    history = std::make_unique<HistoryKeeper>();
+    history->logFile = [this] { return state.saveToDisk ? dataLog->FileName : QString(); };
+    connect(mnuHistory, &QAction::triggered, history.get(), &HistoryKeeper::mnuHistory_Click);
+
     ReadingsDisplayHooks shownHooks;
     shownHooks.graphVisible = [this] { return graph->graphVisible(); };
     shownHooks.initGraph = [this] { graph->initGraph(); };
@@ -292,6 +298,9 @@ void frmMain::connectHandlers()
     linkHooks.graphVisible = [this] { return graph->graphVisible(); };
     linkHooks.updateGraph = [this] { graph->updateGraph(); };
     linkHooks.saveData = [this](const QString &record) { dataLog->saveData(record); };
+    linkHooks.recordTaken = [this](const QDateTime &when, const QString &record) {
+        history->recordTaken(when, record);
+    };
     setDeviceLinkHooks(linkHooks);
 
     connect(MSComm1, &MSComm::OnComm, protocol.get(), &ReadingProtocol::MSComm1_OnComm);

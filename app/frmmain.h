@@ -27,6 +27,7 @@ class AcquisitionCycle;
 class CardExchange;
 class DataLog;
 class GraphPlot;
+class HistoryKeeper;
 class MSComm;
 class ReadingsDisplay;
 class SysInfo;
@@ -91,6 +92,7 @@ public:
     QAction *mnuRescanPorts = nullptr;
     QMenu *mnuView = nullptr;
     QAction *mnuGraph = nullptr;
+    QAction *mnuHistory = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuAbout = nullptr;
     QAction *mnuGetHelp = nullptr;
@@ -107,6 +109,7 @@ public:
     std::unique_ptr<ReadingsDisplay> display;
     std::unique_ptr<DataLog> dataLog;
     std::unique_ptr<GraphPlot> graph;
+    std::unique_ptr<HistoryKeeper> history;
 
     void setDeviceLinkHooks(const DeviceLinkHooks &hooks);
 

@@ -1,6 +1,7 @@
 #include "output/frmgraph.h"
 
 #include "app/twips.h"
+#include "common/seriescolours.h"
 #include "output/filedialog.h"
 #include "output/printing.h"
 
@@ -22,11 +23,6 @@
 namespace tervalo {
 
 namespace {
-
-// Six clearly different colours, one for each channel, the same on screen and on paper.
-const std::array<QColor, graphChannels> seriesColours = {
-    QColor(0x1f, 0x77, 0xb4), QColor(0xff, 0x7f, 0x0e), QColor(0x2c, 0xa0, 0x2c),
-    QColor(0xd6, 0x27, 0x28), QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b)};
 
 struct AxisRange
 {

@@ -11,6 +11,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
   libgl-dev libgtest-dev
+  # The history window's plot.
+  libqcustomplot-dev
   # Lets a print refused by the print service be reported to the user.
   libcups2-dev
   fonts-liberation fonts-dejavu-core

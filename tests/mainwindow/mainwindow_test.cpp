@@ -7,6 +7,7 @@
 #include "common/branding.h"
 #include "device/mscomm.h"
 #include "device/portnumbering.h"
+#include "history/historykeeper.h"
 #include "output/datalog.h"
 #include "output/filedialog.h"
 #include "output/frmgraph.h"
@@ -521,6 +522,8 @@ void MainWindowTest::runLogsAndPlotsEveryReading()
     w->cmdGraph->click();
     QVERIFY(w->graph->graphVisible());
     w->OptCelsius->click(); // the graph is open: re-titled and cleared
+    w->mnuHistory->trigger(); // follows the log, which the first record creates
+    QVERIFY(w->history->window()->isVisible());
     w->cmdContinuous->click();
     QTRY_VERIFY_WITH_TIMEOUT(m_sim->requests().size() >= 4, 4000);
     w->cmdContinuous->click();
@@ -544,6 +547,14 @@ void MainWindowTest::runLogsAndPlotsEveryReading()
     QCOMPARE(newest, w->protocol->channelValue);
     QCOMPARE(newest[2], qint16(0));
     QCOMPARE(w->graph->graphData[49 - records], (std::array<qint16, 6>{}));
+    // The history holds every reading, and its window shows the log as it grew.
+    QCOMPARE(w->history->records().size(), records);
+    const HistoryData &shown = w->history->window()->data();
+    QCOMPARE(shown.size(), records);
+    QCOMPARE(shown.shownUnit(), 'c');
+    QVERIFY(std::isnan(shown.value(records - 1, 2)));
+    // With the card's tenths, where the graph rounds to whole numbers.
+    QCOMPARE(shown.value(records - 1, 0), w->protocol->channelText[0].right(4).toFloat());
 }
 
 void MainWindowTest::resizingMovesNothing()

@@ -1,0 +1,341 @@
+#include "history/frmhistory.h"
+
+#include "history/logsource.h"
+#include "output/filedialog.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QVBoxLayout>
+#include <qcustomplot.h>
+
+namespace tervalo {
+
+namespace {
+
+QString count(qint64 n)
+{
+    return QLocale().toString(n);
+}
+
+} // namespace
+
+QString historyUnitName(char unit)
+{
+    return unit == 'c' ? QStringLiteral("Celsius")
+           : unit == 'f' ? QStringLiteral("Fahrenheit")
+                         : QStringLiteral("Raw");
+}
+
+frmHistory::frmHistory()
+{
+    setObjectName(QStringLiteral("frmHistory"));
+    setWindowTitle(QStringLiteral("History"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(1000, 600);
+
+    const auto button = [this](const char *name, const QString &text) {
+        auto *b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        return b;
+    };
+    cmdOpen = button("cmdOpen", QStringLiteral("&Open Log..."));
+    cmdFollow = button("cmdFollow", QStringLiteral("&Live"));
+    cmdFollow->setToolTip(QStringLiteral("Show the current log, or the readings since the "
+                                         "program started when nothing is logged"));
+    cmdFit = button("cmdFit", QStringLiteral("&Fit"));
+    cmdExport = button("cmdExport", QStringLiteral("&Export..."));
+    lblCursor = new QLabel(this);
+    lblCursor->setObjectName(QStringLiteral("lblCursor"));
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setWordWrap(true);
+
+    createPlot();
+
+    connect(cmdOpen, &QPushButton::clicked, this, &frmHistory::cmdOpen_Click);
+    connect(cmdFollow, &QPushButton::clicked, this, &frmHistory::cmdFollow_Click);
+    connect(cmdFit, &QPushButton::clicked, this, &frmHistory::cmdFit_Click);
+    connect(cmdExport, &QPushButton::clicked, this, &frmHistory::cmdExport_Click);
+    m_poll.setInterval(1000);
+    connect(&m_poll, &QTimer::timeout, this, &frmHistory::pollFile);
+
+    auto *buttons = new QHBoxLayout;
+    for (QPushButton *b : {cmdOpen, cmdFollow, cmdFit, cmdExport})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(buttons);
+    layout->addWidget(plot, 1);
+    layout->addWidget(lblCursor);
+    layout->addWidget(lblStatus);
+
+    showMessage = [this](const QString &text) {
+        QMessageBox::warning(this, windowTitle(), text);
+    };
+    chooseLog = [this] {
+        return QFileDialog::getOpenFileName(
+            this, QStringLiteral("Open Log"), QString(),
+            QStringLiteral("Comma-separated-value (*.csv);;All files (*)"));
+    };
+    m_exportDialog = std::make_unique<QtSaveFileDialog>(QtSaveFileDialog::ExistingFile::Replace);
+    startOver();
+    updateStatus();
+}
+
+frmHistory::~frmHistory() = default;
+
+void frmHistory::setExportDialog(std::unique_ptr<SaveFileDialog> dialog)
+{
+    m_exportDialog = std::move(dialog);
+}
+
+QString frmHistory::fileName() const
+{
+    return m_tail ? m_tail->fileName() : QString();
+}
+
+void frmHistory::startOver()
+{
+    m_data.clear();
+    m_reader = std::make_unique<LogReader>();
+    m_problem.clear();
+    m_valueZoomed = false;
+    m_cursorLine->setVisible(false);
+    lblCursor->clear();
+}
+
+void frmHistory::take(const LogRecord &record)
+{
+    m_data.append(record);
+}
+
+void frmHistory::setMemory(const RecordBuffer *buffer)
+{
+    m_memory = buffer;
+    m_memoryLimit = buffer ? buffer->limit() : 0;
+}
+
+void frmHistory::followMemory(const RecordBuffer *buffer)
+{
+    m_following = true;
+    setMemory(buffer);
+    m_tail.reset();
+    m_poll.stop();
+    startOver();
+    if (buffer) {
+        const auto sink = [this](const LogRecord &record, QByteArrayView) { take(record); };
+        buffer->forEachBlock([&](const QByteArray &block) { m_reader->read(block, sink); });
+    }
+    afterLoad();
+}
+
+void frmHistory::followFile(const QString &fileName)
+{
+    m_following = true;
+    m_tail = std::make_unique<LogTail>(fileName);
+    startOver();
+    readFile(true);
+    m_poll.start();
+    afterLoad();
+}
+
+void frmHistory::openFile(const QString &fileName)
+{
+    followFile(fileName);
+    m_following = false;
+    updateStatus();
+    if (!m_problem.isEmpty()) {
+        showMessage(m_problem);
+    } else if (m_data.isEmpty()) {
+        const QString name = QFileInfo(fileName).fileName();
+        showMessage(m_reader->records() > 0
+                        ? QStringLiteral("No record of %1 has a date and time that can be read.").arg(name)
+                    : QFileInfo(fileName).size() > 0
+                        ? QStringLiteral("%1 is not a Tervalo log: none of its lines is a reading.").arg(name)
+                        : QStringLiteral("%1 holds no readings yet.").arg(name));
+    }
+}
+
+void frmHistory::readFile(bool first)
+{
+    const QString name = QFileInfo(m_tail->fileName()).fileName();
+    const auto sink = [this, first](const LogRecord &record, QByteArrayView) {
+        if (first)
+            take(record);
+        else
+            appendLive(record);
+    };
+    QByteArray bytes;
+    for (;;) {
+        switch (m_tail->read(bytes)) {
+        case LogTail::State::Missing:
+            m_problem = QStringLiteral("The file %1 is not there (any more).").arg(name);
+            return;
+        case LogTail::State::Unreadable:
+            m_problem = QStringLiteral("The file %1 cannot be read.").arg(name);
+            return;
+        case LogTail::State::Shrunk:
+            // Cut short or written anew: what was shown may no longer be in it.
+            startOver();
+            readFile(true);
+            if (m_problem.isEmpty())
+                m_problem = QStringLiteral("%1 became shorter and was read again.").arg(name);
+            afterLoad();
+            return;
+        case LogTail::State::Read:
+            if (bytes.isEmpty())
+                return;
+            if (!first)
+                m_problem.clear();
+            m_reader->read(bytes, sink);
+            break;
+        }
+    }
+}
+
+void frmHistory::pollFile()
+{
+    if (!m_tail)
+        return;
+    const QString before = m_problem;
+    readFile(false);
+    if (m_problem != before)
+        updateStatus();
+    redraw();
+}
+
+void frmHistory::recordTaken(QByteArrayView line, const QString &logFile)
+{
+    if (!m_following)
+        return; // an opened file stays, watched by its timer
+    if (!logFile.isEmpty()) {
+        if (logFile != fileName())
+            followFile(logFile);
+        else
+            pollFile();
+        return;
+    }
+    if (!m_memory)
+        return;
+    if (m_tail) {
+        followMemory(m_memory);
+        return;
+    }
+    m_reader->read(line, [this](const LogRecord &r, QByteArrayView) { appendLive(r); });
+    redraw();
+}
+
+void frmHistory::afterLoad()
+{
+    m_data.sortByTime();
+    m_data.updateInterval();
+    plot->yAxis->setLabel(QStringLiteral("Temperature ") + historyUnitName(m_data.shownUnit()));
+    cmdFit_Click();
+    updateStatus();
+}
+
+void frmHistory::updateStatus()
+{
+    QStringList parts;
+    if (m_tail)
+        parts << QStringLiteral("Log %1%2").arg(QFileInfo(m_tail->fileName()).fileName(),
+                                                 m_following ? QStringLiteral(" (live)") : QString());
+    else
+        parts << QStringLiteral("Readings since the program started");
+    const qsizetype shown = m_data.size() - m_data.leftOut();
+    parts << (m_data.isEmpty() ? QStringLiteral("no records yet")
+                               : QStringLiteral("%1 records in %2")
+                                     .arg(count(shown), historyUnitName(m_data.shownUnit())));
+    if (m_data.leftOut() > 0)
+        parts << QStringLiteral("%1 records in other units left out").arg(count(m_data.leftOut()));
+    if (m_reader->unplacedTimes() > 0)
+        parts << QStringLiteral("%1 records without a readable date or time, placed after the "
+                                "one before").arg(count(m_reader->unplacedTimes()));
+    if (m_reader->unreadableLines() > 0)
+        parts << QStringLiteral("%1 lines that are not records").arg(count(m_reader->unreadableLines()));
+    if (!m_problem.isEmpty())
+        parts << m_problem;
+    lblStatus->setText(parts.join(QStringLiteral(" · ")));
+}
+
+void frmHistory::cmdOpen_Click()
+{
+    const QString name = chooseLog ? chooseLog() : QString();
+    if (!name.isEmpty())
+        openFile(name);
+}
+
+void frmHistory::cmdFollow_Click()
+{
+    // The keeper of the readings says what to follow: it hears of the next reading first.
+    emit followRequested();
+}
+
+void frmHistory::cmdExport_Click()
+{
+    QString name = QStringLiteral("history.png");
+    const QString filter = QStringLiteral("PNG picture(*.png)|*.png|PDF document(*.pdf)|*.pdf|"
+                                          "Comma-separated-value(*.csv)|*.csv");
+    if (!m_exportDialog || m_exportDialog->ShowSave(this, filter, name) != 0)
+        return;
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    bool saved = false;
+    if (suffix == QLatin1String("pdf"))
+        saved = plot->savePdf(name);
+    else if (suffix == QLatin1String("csv"))
+        saved = exportCsv(name);
+    else if (suffix == QLatin1String("png"))
+        saved = plot->savePng(name);
+    else {
+        showMessage(QStringLiteral("Choose a name ending in .png, .pdf or .csv."));
+        return;
+    }
+    if (!saved)
+        showMessage(QStringLiteral("%1 could not be written.").arg(name));
+}
+
+bool frmHistory::exportCsv(const QString &fileName)
+{
+    QSaveFile out(fileName);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    const QCPRange range = plot->xAxis->range();
+    const char unit = m_data.shownUnit();
+    // The source is read again with a reader of its own, which places every record as the view
+    // did, and the lines in the range are copied as they are.
+    LogReader reader;
+    const auto sink = [&](const LogRecord &record, QByteArrayView line) {
+        if (record.unit == unit && record.time >= range.lower && record.time <= range.upper) {
+            out.write(line.data(), line.size());
+            out.write("\r\n", 2);
+        }
+    };
+    if (m_tail) {
+        QFile in(m_tail->fileName());
+        if (!in.open(QIODevice::ReadOnly))
+            return false;
+        QByteArray pending;
+        while (!in.atEnd()) {
+            pending += in.read(8 << 20);
+            pending.remove(0, reader.read(pending, sink));
+        }
+    } else if (m_memory) {
+        m_memory->forEachBlock([&](const QByteArray &block) { reader.read(block, sink); });
+    }
+    return out.commit();
+}
+
+void frmHistory::closeEvent(QCloseEvent *event)
+{
+    emit closed();
+    event->accept();
+}
+
+} // namespace tervalo

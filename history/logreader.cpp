@@ -1,0 +1,222 @@
+#include "history/logreader.h"
+
+#include <QDateTime>
+#include <QTime>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace tervalo {
+
+namespace {
+
+constexpr float noValue = std::numeric_limits<float>::quiet_NaN();
+
+// An item as the card or the program wrote it: a number with "." as its point whatever the
+// locale, or one of the words for a reading that is not there.
+std::optional<float> itemValue(QByteArrayView item)
+{
+    const QByteArrayView text = item.trimmed();
+    if (text == "open" || text == "disabled" || text == "err")
+        return noValue;
+    if (text.isEmpty())
+        return std::nullopt;
+    const char *begin = text.data();
+    const char *end = begin + text.size();
+    if (*begin == '+')
+        ++begin;
+    float value = 0;
+    const auto [at, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || at != end)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<LogLine> splitLogLine(QByteArrayView line)
+{
+    // date, time, unit, six items, and the empty field after the last comma; a time written with
+    // commas in it adds a few more.
+    constexpr int tail = 1 + historyChannels + 1;
+    constexpr int most = 2 + tail + 6;
+    std::array<QByteArrayView, most> fields;
+    int count = 0;
+    for (qsizetype start = 0;;) {
+        if (count == most)
+            return std::nullopt;
+        const qsizetype comma = line.indexOf(',', start);
+        fields[count++] = line.sliced(start, (comma < 0 ? line.size() : comma) - start);
+        if (comma < 0)
+            break;
+        start = comma + 1;
+    }
+    if (count < 2 + tail || !fields[count - 1].trimmed().isEmpty())
+        return std::nullopt;
+    LogLine result;
+    const int unitAt = count - tail;
+    const QByteArrayView unit = fields[unitAt].trimmed();
+    if (unit.size() != 1 || !QByteArrayView("rcf").contains(unit[0]))
+        return std::nullopt;
+    result.unit = unit[0];
+    for (int c = 0; c < historyChannels; ++c) {
+        const std::optional<float> value = itemValue(fields[unitAt + 1 + c]);
+        if (!value)
+            return std::nullopt;
+        result.values[c] = *value;
+    }
+    result.date = fields[0].trimmed();
+    // Everything between the date and the unit, commas included, is the time.
+    const qsizetype timeStart = fields[1].data() - line.data();
+    const qsizetype timeEnd = fields[unitAt].data() - 1 - line.data();
+    result.time = line.sliced(timeStart, timeEnd - timeStart).trimmed();
+    return result;
+}
+
+int secondsOfDay(const QString &text, const QLocale &locale)
+{
+    int numbers[3] = {-1, -1, -1};
+    int found = 0;
+    for (qsizetype i = 0; i < text.size() && found < 3;) {
+        if (!text[i].isDigit()) {
+            ++i;
+            continue;
+        }
+        int n = 0;
+        qsizetype digits = 0;
+        for (; i < text.size() && text[i].isDigit() && digits < 3; ++i, ++digits)
+            n = n * 10 + text[i].digitValue();
+        if (digits > 2)
+            return -1;
+        numbers[found++] = n;
+    }
+    if (found < 3)
+        return -1;
+    int hour = numbers[0];
+    const auto says = [&text](const QString &word) {
+        return !word.isEmpty() && text.contains(word, Qt::CaseInsensitive);
+    };
+    const bool pm = says(locale.pmText()) || says(QStringLiteral("PM"));
+    const bool am = !pm && (says(locale.amText()) || says(QStringLiteral("AM")));
+    if (pm || am) {
+        if (hour < 1 || hour > 12)
+            return -1;
+        hour = hour % 12 + (pm ? 12 : 0);
+    }
+    if (hour > 23 || numbers[1] > 59 || numbers[2] > 59)
+        return -1;
+    return hour * 3600 + numbers[1] * 60 + numbers[2];
+}
+
+LogDateReader::LogDateReader(const QLocale &locale)
+    : m_locale(locale),
+      // The locale's own form comes first (index -1 stands for it); then those other locales and
+      // earlier versions wrote. Slashes are read by their shape: Europe writes two-digit days and
+      // months (07/12/2026, the 7th of December), America does not (12/7/2026, 12/7/26).
+      m_forms({QStringLiteral("yyyy-MM-dd"), QStringLiteral("d.M.yyyy"), QStringLiteral("d.M.yy"),
+               QStringLiteral("dd/MM/yyyy"), QStringLiteral("M/d/yyyy"), QStringLiteral("M/d/yy"),
+               QStringLiteral("d/M/yyyy"), QStringLiteral("d/M/yy"), QStringLiteral("yyyy/M/d"),
+               QStringLiteral("d-M-yyyy"), QStringLiteral("d-M-yy"), QStringLiteral("yyyy.M.d"),
+               QStringLiteral("yy-MM-dd")})
+{
+}
+
+QDate LogDateReader::tryForm(int form, const QString &text) const
+{
+    QDate date = form < 0 ? m_locale.toDate(text, QLocale::ShortFormat)
+                          : QDate::fromString(text, m_forms[form]);
+    // Two-digit years are read as 19xx; no log is that old.
+    if (date.isValid() && date.year() < 1970)
+        date = date.addYears(100);
+    return date;
+}
+
+QDate LogDateReader::read(const QString &text)
+{
+    if (m_lastForm >= -1) {
+        if (const QDate date = tryForm(m_lastForm, text); date.isValid())
+            return date;
+    }
+    for (int form = -1; form < int(m_forms.size()); ++form) {
+        if (form == m_lastForm)
+            continue;
+        if (const QDate date = tryForm(form, text); date.isValid()) {
+            m_lastForm = form;
+            return date;
+        }
+    }
+    return {};
+}
+
+LogReader::LogReader(const QLocale &locale) : m_locale(locale), m_dates(locale) {}
+
+std::optional<double> LogReader::timeOf(const LogLine &line)
+{
+    // A day's log has one date and three records a second: each text is read once and kept.
+    if (line.date != m_lastDateText) {
+        m_lastDateText = line.date.toByteArray();
+        m_lastDate = m_dates.read(QString::fromLocal8Bit(line.date));
+    }
+    if (line.time != m_lastTimeText) {
+        m_lastTimeText = line.time.toByteArray();
+        m_lastSeconds = secondsOfDay(QString::fromLocal8Bit(line.time), m_locale);
+    }
+    if (!m_lastDate.isValid() || m_lastSeconds < 0)
+        return std::nullopt;
+    // Local time to the epoch goes through the time zone rules, which is slow; it is done once
+    // an hour of records, since clocks change on the hour.
+    const int hour = m_lastSeconds / 3600;
+    const qint64 key = m_lastDate.toJulianDay() * 24 + hour;
+    if (key != m_hourKey) {
+        m_hourKey = key;
+        m_hourStart = QDateTime(m_lastDate, QTime(hour, 0)).toMSecsSinceEpoch() / 1000.0;
+    }
+    return m_hourStart + (m_lastSeconds - hour * 3600);
+}
+
+qsizetype LogReader::read(QByteArrayView bytes, const Sink &sink)
+{
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        const qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            break;
+        QByteArrayView line = bytes.sliced(start, end - start);
+        start = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.trimmed().isEmpty())
+            continue;
+        const std::optional<LogLine> fields = splitLogLine(line);
+        if (!fields) {
+            ++m_unreadableLines;
+            continue;
+        }
+        ++m_records;
+        LogRecord record;
+        record.unit = fields->unit;
+        record.values = fields->values;
+        const std::optional<double> time = timeOf(*fields);
+        if (!time) {
+            ++m_unplacedTimes;
+            if (!m_previous) {
+                m_waiting.emplace_back(record, line.toByteArray());
+                continue;
+            }
+            record.time = *m_previous;
+        } else {
+            record.time = *time;
+            m_previous = *time;
+            for (auto &[early, text] : m_waiting) {
+                early.time = *time;
+                sink(early, text);
+            }
+            m_waiting.clear();
+        }
+        sink(record, line);
+    }
+    return start;
+}
+
+} // namespace tervalo

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace tervalo {
+
+inline constexpr int historyChannels = 6;
+
+// One record of a log as the history plots it: when (seconds since the epoch), the unit letter
+// and six values, NaN for "open", "disabled" and "err".
+struct LogRecord
+{
+    double time = 0;
+    char unit = 'r';
+    std::array<float, historyChannels> values{};
+};
+
+// What one line of a log holds, before its time is placed; date and time point into the line.
+struct LogLine
+{
+    QByteArrayView date;
+    QByteArrayView time;
+    char unit = 'r';
+    std::array<float, historyChannels> values{};
+};
+
+// Cuts one line (without its line end) into date, time, unit and six items; nothing when it is
+// not a record. Read from the end, so that a time written with a comma in it (older versions
+// wrote the zone, sometimes after a comma) still leaves the unit and the items in place.
+std::optional<LogLine> splitLogLine(QByteArrayView line);
+
+// Reads the hours, minutes and seconds of a log time in any locale's form: every locale writes
+// them in that order, so the first three runs of digits are they, whatever text stands between
+// or around them (a zone, "PM", "午後"). Returns seconds of the day, or -1.
+int secondsOfDay(const QString &text, const QLocale &locale);
+
+// Reads a log's dates: the locale's own short form first, then the forms other locales write.
+// Once a form has read a date it is tried first, so one file is read one way throughout (a day
+// such as 07/12 would otherwise flip between July and December).
+class LogDateReader
+{
+public:
+    explicit LogDateReader(const QLocale &locale = QLocale::system());
+    QDate read(const QString &text);
+
+private:
+    QDate tryForm(int form, const QString &text) const;
+    QLocale m_locale;
+    QStringList m_forms;
+    int m_lastForm = -1;
+};
+
+// Reads a log line by line and places each record on the time axis. A record whose date or time
+// cannot be read goes right after the one before it, and is counted; records before the first
+// readable time wait for it.
+class LogReader
+{
+public:
+    explicit LogReader(const QLocale &locale = QLocale::system());
+
+    // Reads every complete line of bytes; returns how many bytes were used (up to and including
+    // the last line end). The rest is a line still being written.
+    // Each record goes to sink with the line it was read from.
+    using Sink = std::function<void(const LogRecord &, QByteArrayView line)>;
+    qsizetype read(QByteArrayView bytes, const Sink &sink);
+
+    qint64 records() const { return m_records; }
+    qint64 unreadableLines() const { return m_unreadableLines; } // not a record at all
+    qint64 unplacedTimes() const { return m_unplacedTimes; }     // date or time not readable
+    qint64 waiting() const { return m_waiting.size(); } // no readable time yet
+
+private:
+    std::optional<double> timeOf(const LogLine &line);
+
+    QLocale m_locale;
+    LogDateReader m_dates;
+    QByteArray m_lastDateText;
+    QDate m_lastDate;
+    QByteArray m_lastTimeText;
+    int m_lastSeconds = -1;
+    qint64 m_hourKey = -1;
+    double m_hourStart = 0;
+    std::optional<double> m_previous;
+    std::vector<std::pair<LogRecord, QByteArray>> m_waiting;
+    qint64 m_records = 0;
+    qint64 m_unreadableLines = 0;
+    qint64 m_unplacedTimes = 0;
+};
+
+} // namespace tervalo

@@ -1,0 +1,343 @@
+// The history's reading of logs: dates and times of every locale, items, foreign lines,
+// placing records without a readable time, gaps, the decimated lines and the records in memory.
+
+#include "device/protocol.h"
+#include "history/historydata.h"
+#include "history/logreader.h"
+#include "history/logsource.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <random>
+#include <set>
+
+using namespace tervalo;
+
+namespace {
+
+const QDateTime evening(QDate(2026, 12, 7), QTime(20, 56, 55));
+const QByteArray items = " 734,23.4,-012,open,disabled,err,";
+
+std::vector<LogRecord> readAll(LogReader &reader, const QByteArray &bytes)
+{
+    std::vector<LogRecord> records;
+    reader.read(bytes, [&](const LogRecord &r, QByteArrayView) { records.push_back(r); });
+    return records;
+}
+
+double seconds(const QDateTime &when)
+{
+    return double(when.toSecsSinceEpoch());
+}
+
+HistoryData dataOf(const std::vector<std::pair<double, float>> &points, char unit = 'c')
+{
+    HistoryData data;
+    for (const auto &[t, v] : points) {
+        LogRecord r;
+        r.time = t;
+        r.unit = unit;
+        r.values.fill(v);
+        data.add(r);
+    }
+    data.updateInterval();
+    return data;
+}
+
+} // namespace
+
+class HistoryTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readsDateAndTime_data();
+    void readsDateAndTime();
+    void readsItems_data();
+    void readsItems();
+    void placesUnreadableTimes_data();
+    void placesUnreadableTimes();
+    void breaksLinesAtGaps_data();
+    void breaksLinesAtGaps();
+    void decimationKeepsEveryPeak_data();
+    void decimationKeepsEveryPeak();
+    void showsLatestUnit();
+    void memoryDropsOldest();
+};
+
+void HistoryTest::readsDateAndTime_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QLocale>("reader");
+    QTest::addColumn<bool>("placed");
+
+    // As this program writes them, read back in the same locale and, where the form differs,
+    // in another.
+    const QList<std::pair<const char *, const char *>> locales = {
+        {"en_US", "en_US"}, {"de_DE", "de_DE"}, {"de_DE", "en_US"}, {"sv_SE", "en_US"},
+        {"en_GB", "en_GB"}, {"fr_FR", "fr_FR"}, {"ja_JP", "ja_JP"}, {"ko_KR", "ko_KR"},
+        {"zh_CN", "zh_CN"}, {"ar_EG", "ar_EG"}, {"en_US", "de_DE"}};
+    for (const auto &[writer, reader] : locales) {
+        QTest::addRow("%s read in %s", writer, reader)
+            << (recordPrefix(evening, QStringLiteral("c"), QLocale(QString::fromLatin1(writer)))
+                    .toUtf8() + items)
+            << QLocale(QString::fromLatin1(reader)) << true;
+    }
+    // Earlier versions wrote the long time format with its zone, sometimes after a comma.
+    QTest::newRow("zone") << "07.12.26,20:56:55 MEZ,c," + items << QLocale(QLocale::English) << true;
+    QTest::newRow("zone after comma")
+        << "12/7/2026,8:56:55 PM, Coordinated Universal Time,c," + items
+        << QLocale(QLocale::German) << true;
+    // Day or month first, by the shape: two digits each in Europe, not in America.
+    QTest::newRow("07/12/2026 read in en_US") << "07/12/2026,20:56:55,c," + items
+                                              << QLocale(QLocale::English, QLocale::UnitedStates) << true;
+    QTest::newRow("12/7/2026 read in en_GB") << "12/7/2026,20:56:55,c," + items
+                                             << QLocale(QLocale::English, QLocale::UnitedKingdom) << true;
+    QTest::newRow("date not a date") << "Monday,20:56:55,c," + items << QLocale(QLocale::English) << false;
+    QTest::newRow("time not a time") << "2026-12-07,noon,c," + items << QLocale(QLocale::English) << false;
+    QTest::newRow("hour 25") << "2026-12-07,25:56:55,c," + items << QLocale(QLocale::English) << false;
+    QTest::newRow("13 PM") << "12/7/26,13:56:55 PM,c," + items << QLocale(QLocale::English) << false;
+}
+
+void HistoryTest::readsDateAndTime()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QLocale, reader);
+    QFETCH(bool, placed);
+
+    // A readable record first, an hour earlier, so an unreadable one has a place to go.
+    LogReader logReader(reader);
+    const QByteArray before = "2026-12-07,19:56:55,c," + items + "\r\n";
+    const std::vector<LogRecord> records = readAll(logReader, before + line + "\r\n");
+    QCOMPARE(records.size(), size_t(2));
+    QCOMPARE(records[1].time, placed ? seconds(evening) : records[0].time);
+    QCOMPARE(logReader.unplacedTimes(), placed ? 0 : 1);
+}
+
+void HistoryTest::readsItems_data()
+{
+    QTest::addColumn<QByteArray>("rest"); // after the date and time
+    QTest::addColumn<QList<float>>("values"); // empty: not a record
+
+    const float no = std::nanf("");
+    QTest::newRow("card's readings") << QByteArray("r, 734,23.4,-012,+5,0000,  -3,")
+                                     << QList<float>{734, 23.4f, -12, 5, 0, -3};
+    QTest::newRow("no readings") << QByteArray("f,open,disabled,err,open,disabled,err,")
+                                 << QList<float>{no, no, no, no, no, no};
+    QTest::newRow("five items") << QByteArray("c,1,2,3,4,5,") << QList<float>{};
+    QTest::newRow("seven items") << QByteArray("c,1,2,3,4,5,6,7,") << QList<float>{};
+    QTest::newRow("no last comma") << QByteArray("c,1,2,3,4,5,6") << QList<float>{};
+    QTest::newRow("unknown unit") << QByteArray("k,1,2,3,4,5,6,") << QList<float>{};
+    QTest::newRow("word for a reading") << QByteArray("c,1,2,three,4,5,6,") << QList<float>{};
+    QTest::newRow("comma decimal") << QByteArray("c,1,2,3,4,5,\"6,5\",") << QList<float>{};
+}
+
+void HistoryTest::readsItems()
+{
+    QFETCH(QByteArray, rest);
+    QFETCH(QList<float>, values);
+
+    LogReader reader(QLocale(QLocale::English));
+    const std::vector<LogRecord> records = readAll(reader, "2026-12-07,20:56:55," + rest + "\n");
+    QCOMPARE(records.size(), size_t(values.isEmpty() ? 0 : 1));
+    QCOMPARE(reader.unreadableLines(), values.isEmpty() ? 1 : 0);
+    for (int c = 0; c < values.size(); ++c) {
+        if (std::isnan(values[c]))
+            QVERIFY2(std::isnan(records[0].values[c]), qPrintable(QString::number(c)));
+        else
+            QCOMPARE(records[0].values[c], values[c]);
+    }
+}
+
+void HistoryTest::placesUnreadableTimes_data()
+{
+    QTest::addColumn<QByteArrayList>("times"); // "x" cannot be read
+    QTest::addColumn<QList<int>>("placed");    // seconds after 20:56:50
+
+    QTest::newRow("after the one before") << QByteArrayList{"20:56:50", "x", "20:56:55"}
+                                          << QList<int>{0, 0, 5};
+    QTest::newRow("several in a row") << QByteArrayList{"20:56:51", "x", "x", "20:56:53"}
+                                      << QList<int>{1, 1, 1, 3};
+    QTest::newRow("first waits for a time") << QByteArrayList{"x", "x", "20:56:52"}
+                                            << QList<int>{2, 2, 2};
+}
+
+void HistoryTest::placesUnreadableTimes()
+{
+    QFETCH(QByteArrayList, times);
+    QFETCH(QList<int>, placed);
+
+    QByteArray log;
+    for (const QByteArray &time : times)
+        log += "2026-12-07," + time + ",c," + items + "\r\n";
+    LogReader reader(QLocale(QLocale::English));
+    const std::vector<LogRecord> records = readAll(reader, log);
+    QCOMPARE(records.size(), size_t(placed.size()));
+    const double start = seconds(QDateTime(QDate(2026, 12, 7), QTime(20, 56, 50)));
+    for (qsizetype i = 0; i < placed.size(); ++i)
+        QCOMPARE(records[size_t(i)].time - start, double(placed[i]));
+    QCOMPARE(reader.unplacedTimes(), times.count("x"));
+}
+
+void HistoryTest::breaksLinesAtGaps_data()
+{
+    QTest::addColumn<QList<double>>("times");
+    QTest::addColumn<QList<float>>("values"); // NaN: open, disabled or err
+    QTest::addColumn<QList<double>>("drawn"); // NaN where the line breaks
+
+    const float no = std::nanf("");
+    const double br = std::nan("");
+    // The steps are one second, so more than three seconds without a reading is a gap.
+    QTest::newRow("even steps") << QList<double>{0, 1, 2, 3} << QList<float>{1, 2, 3, 4}
+                                << QList<double>{1, 2, 3, 4};
+    QTest::newRow("three steps missing") << QList<double>{0, 1, 2, 5, 6}
+                                         << QList<float>{1, 2, 3, 4, 5}
+                                         << QList<double>{1, 2, 3, 4, 5};
+    QTest::newRow("longer pause") << QList<double>{0, 1, 2, 9, 10}
+                                  << QList<float>{1, 2, 3, 4, 5}
+                                  << QList<double>{1, 2, 3, br, 4, 5};
+    QTest::newRow("open channel") << QList<double>{0, 1, 2, 3, 4} << QList<float>{1, no, no, 4, 5}
+                                  << QList<double>{1, br, 4, 5};
+    // Readings of one second share a time, and so a column: its lowest and highest stay.
+    QTest::newRow("three per second") << QList<double>{0, 0, 0, 1, 1, 1, 8}
+                                      << QList<float>{1, 3, 2, 4, 6, 5, 7}
+                                      << QList<double>{1, 3, 2, 4, 6, 5, br, 7};
+}
+
+void HistoryTest::breaksLinesAtGaps()
+{
+    QFETCH(QList<double>, times);
+    QFETCH(QList<float>, values);
+    QFETCH(QList<double>, drawn);
+
+    std::vector<std::pair<double, float>> points;
+    for (qsizetype i = 0; i < times.size(); ++i)
+        points.emplace_back(1e9 + times[i], values[i]);
+    // As many columns as seconds: nothing is decimated, so every point shows.
+    const PlotLine line = decimate(dataOf(points), 0, 1e9, 1e9 + 20, 20 * 8);
+    QCOMPARE(line.values.size(), drawn.size());
+    for (qsizetype i = 0; i < drawn.size(); ++i) {
+        QCOMPARE(std::isnan(line.values[i]), std::isnan(drawn[i]));
+        if (!std::isnan(drawn[i]))
+            QCOMPARE(line.values[i], drawn[i]);
+    }
+    for (qsizetype i = 1; i < line.keys.size(); ++i)
+        QVERIFY(line.keys[i] >= line.keys[i - 1]);
+}
+
+void HistoryTest::decimationKeepsEveryPeak_data()
+{
+    QTest::addColumn<int>("points");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("openEvery"); // 0: never
+    QTest::addColumn<int>("pauseEvery"); // a pause in the readings; 0: never
+
+    QTest::newRow("100000 into 800") << 100000 << 800 << 0 << 0;
+    QTest::newRow("100000 into 7") << 100000 << 7 << 0 << 0;
+    QTest::newRow("with open channel") << 50000 << 300 << 997 << 0;
+    QTest::newRow("with pauses") << 50000 << 300 << 0 << 1009;
+    QTest::newRow("fewer than columns") << 500 << 800 << 0 << 0;
+}
+
+void HistoryTest::decimationKeepsEveryPeak()
+{
+    QFETCH(int, points);
+    QFETCH(int, columns);
+    QFETCH(int, openEvery);
+    QFETCH(int, pauseEvery);
+
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> value(-500, 500);
+    std::vector<std::pair<double, float>> data;
+    double t = 0;
+    for (int i = 0; i < points; ++i) {
+        t += pauseEvery && i % pauseEvery == 0 ? 10 : 1;
+        data.emplace_back(t, openEvery && i % openEvery == 0 ? std::nanf("") : value(random));
+    }
+    const HistoryData history = dataOf(data);
+    const double from = data.front().first;
+    const double to = data.back().first;
+    const PlotLine line = decimate(history, 0, from, to, columns);
+
+    // Every column's lowest and highest reading is drawn, at its own time.
+    const double width = (to - from) / columns;
+    std::map<qint64, std::pair<size_t, size_t>> extremes; // column: where its lowest, highest are
+    for (size_t i = 0; i < data.size(); ++i) {
+        const float v = data[i].second;
+        if (std::isnan(v))
+            continue;
+        auto [it, fresh] = extremes.try_emplace(qint64(std::floor((data[i].first - from) / width)), i, i);
+        if (v < data[it->second.first].second)
+            it->second.first = i;
+        if (v > data[it->second.second].second)
+            it->second.second = i;
+    }
+    std::set<std::pair<double, double>> drawn;
+    for (qsizetype i = 0; i < line.keys.size(); ++i)
+        drawn.emplace(line.keys[i], line.values[i]);
+    for (const auto &[column, where] : extremes) {
+        for (const size_t i : {where.first, where.second})
+            QVERIFY2(drawn.count({data[i].first, double(data[i].second)}),
+                     qPrintable(QStringLiteral("column %1 lost reading %2").arg(column).arg(i)));
+    }
+    // Every pause breaks the line.
+    for (size_t i = 1; i < data.size(); ++i) {
+        if (data[i].first - data[i - 1].first <= history.gapLimit())
+            continue;
+        const auto breakAt = std::find_if(line.keys.begin(), line.keys.end(),
+                                          [&](double key) { return key > data[i - 1].first; });
+        QVERIFY(breakAt != line.keys.end() && *breakAt < data[i].first &&
+                std::isnan(line.values[breakAt - line.keys.begin()]));
+    }
+    // Decimated: at most four points a column; a break splits a column and adds itself.
+    const qsizetype breaks = openEvery ? points / openEvery + 1 : pauseEvery ? points / pauseEvery : 0;
+    QVERIFY(line.keys.size() <= std::min<qsizetype>(points, 4 * (columns + 1) + 5 * breaks));
+}
+
+void HistoryTest::showsLatestUnit()
+{
+    const auto record = [](double t, char unit) {
+        LogRecord r;
+        r.time = t;
+        r.unit = unit;
+        return r;
+    };
+    HistoryData live;
+    for (const auto &[t, unit] : {std::pair{1.0, 'c'}, {2.0, 'c'}, {3.0, 'f'}, {4.0, 'c'}})
+        live.add(record(t, unit));
+    QCOMPARE(live.shownUnit(), 'c');
+    QCOMPARE(live.leftOut(), 1);
+    live.add(record(5, 'f'));
+    QCOMPARE(live.leftOut(), 3);
+    // A record from before the newest (a clock put back) does not change the unit shown.
+    live.add(record(0.5, 'r'));
+    QCOMPARE(live.shownUnit(), 'f');
+    QCOMPARE(live.span(), std::make_pair(3.0, 5.0));
+    QCOMPARE(live.nearest(3.9), 3); // 3 s in Fahrenheit, behind the record put first
+
+    // Read in one go and sorted at the end: the same order, unit and count.
+    HistoryData bulk;
+    for (const auto &[t, unit] : {std::pair{4.0, 'c'}, {5.0, 'f'}, {1.0, 'c'}, {2.0, 'c'},
+                                  {0.5, 'r'}, {3.0, 'f'}})
+        bulk.append(record(t, unit));
+    bulk.sortByTime();
+    for (qsizetype i = 0; i < live.size(); ++i)
+        QCOMPARE(std::pair(bulk.time(i), bulk.unit(i)), std::pair(live.time(i), live.unit(i)));
+    QCOMPARE(bulk.shownUnit(), 'f');
+    QCOMPARE(bulk.leftOut(), 4);
+}
+
+void HistoryTest::memoryDropsOldest()
+{
+    // Blocks of about two records, so that dropping crosses from one block to the next.
+    RecordBuffer buffer(3, 16);
+    for (int i = 1; i <= 7; ++i)
+        buffer.append(QByteArray("record ") + QByteArray::number(i) + "\r\n");
+    QCOMPARE(buffer.size(), 3);
+    QByteArray held;
+    buffer.forEachBlock([&held](const QByteArray &block) { held += block; });
+    QCOMPARE(held, QByteArray("record 5\r\nrecord 6\r\nrecord 7\r\n"));
+}
+
+QTEST_GUILESS_MAIN(HistoryTest)
+#include "history_test.moc"
