@@ -26,7 +26,10 @@ namespace tervalo {
 // CLOCK_MONOTONIC, the same clock the grid is kept on, and watched by the event loop: one wake-up
 // per tick, within microseconds of the grid point on an idle machine. Elsewhere, and should the
 // system refuse a timerfd, Qt's timers are used: they count whole milliseconds, so a tick comes
-// within about half a millisecond of its grid point and takes two wake-ups.
+// within about half a millisecond of its grid point and takes two wake-ups. On Windows the
+// counterpart of the timerfd would be a high-resolution waitable timer
+// (CreateWaitableTimerEx with CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, set to an absolute due time)
+// watched by a QWinEventNotifier; it is left for the day the window program is built for Windows.
 //
 // Intervals are whole milliseconds from 200 (five samples a second) to 3600000 (one an hour);
 // others are clamped into that range rather than refused, so a timer never spins at 0 ms and a

@@ -93,6 +93,19 @@ double loadAverage()
 }
 
 // Opening a log of records and showing it, then zoom and pan steps.
+// Step i of the zoom and pan sequence the wheel and a drag make: ten zooms in by 0.7, ten pans
+// by a tenth, ten zooms out, over and over.
+void zoomPanStep(QCPAxis *x, int i)
+{
+    const int phase = i % 30;
+    if (phase < 10)
+        x->scaleRange(0.7, x->range().center());
+    else if (phase < 20)
+        x->moveRange(x->range().size() * 0.1);
+    else
+        x->scaleRange(1 / 0.7, x->range().center());
+}
+
 void measureFile(const QString &log, qint64 records, int steps, const QString &picture)
 {
     const QDateTime start = logStart();
@@ -126,13 +139,7 @@ void measureFile(const QString &log, qint64 records, int steps, const QString &p
     QCPAxis *x = window.plot->xAxis;
     for (int i = 0; i < steps; ++i) {
         clock.restart();
-        const int phase = i % 30;
-        if (phase < 10)
-            x->scaleRange(0.7, x->range().center());
-        else if (phase < 20)
-            x->moveRange(x->range().size() * 0.1);
-        else
-            x->scaleRange(1 / 0.7, x->range().center());
+        zoomPanStep(x, i);
         linesMs.push_back(double(clock.nsecsElapsed()) / 1e6);
         window.plot->replot();
         stepMs.push_back(double(clock.nsecsElapsed()) / 1e6);
@@ -222,13 +229,7 @@ void measurePlotAlone(const QString &log, qint64 records, int steps)
     QCPAxis *x = plot.xAxis;
     for (int i = 0; i < steps; ++i) {
         clock.restart();
-        const int phase = i % 30;
-        if (phase < 10)
-            x->scaleRange(0.7, x->range().center());
-        else if (phase < 20)
-            x->moveRange(x->range().size() * 0.1);
-        else
-            x->scaleRange(1 / 0.7, x->range().center());
+        zoomPanStep(x, i);
         plot.replot();
         stepMs.push_back(double(clock.nsecsElapsed()) / 1e6);
     }

@@ -179,14 +179,6 @@ bool FaultsTest::readOnce(frmMain &w, int timeoutMs)
     return QTest::qWaitFor([&] { return !w.lblCh[5]->text().isEmpty(); }, timeoutMs);
 }
 
-int answersSent(const SimulatorProcess &sim)
-{
-    const QStringList lines = sim.lines();
-    return int(std::count_if(lines.begin(), lines.end(), [](const QString &line) {
-        return line.startsWith(QLatin1String("ANSWERED"));
-    }));
-}
-
 void FaultsTest::keepRunningThroughAMinuteOfFaults()
 {
     // Paced at 2400 baud; every 20th request goes unanswered, and after 20 s the card is away
@@ -223,7 +215,7 @@ void FaultsTest::keepRunningThroughAMinuteOfFaults()
 
     const QList<QStringList> records = checkedRecords(fileBytes(log));
     const int requests = int(m_sim->requests().size());
-    const int answers = answersSent(*m_sim);
+    const int answers = m_sim->answersSent();
     const auto clean = std::count_if(records.begin(), records.end(), alignedCounts);
     const QString summary = QStringLiteral("%1 requests, %2 answers, %3 records, %4 clean, %5 time-outs")
                                 .arg(requests).arg(answers).arg(records.size()).arg(clean)
@@ -376,12 +368,7 @@ void FaultsTest::damagedAnswersInALoggedRun()
     QTRY_VERIFY_WITH_TIMEOUT(!w->tmrTimeout->isActive(), 3000);
     QTest::qWait(300);
     const int requests = int(m_sim->requests().size());
-    const auto answers = [this] {
-        const QStringList lines = m_sim->lines();
-        return int(std::count_if(lines.begin(), lines.end(), [](const QString &line) {
-            return line.startsWith(QLatin1String("ANSWERED"));
-        }));
-    };
+    const auto answers = [this] { return m_sim->answersSent(); };
     if (slow) {
         QTRY_COMPARE_WITH_TIMEOUT(answers(), requests, 3000);
         QTest::qWait(100);

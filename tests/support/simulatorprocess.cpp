@@ -1,5 +1,7 @@
 #include "tests/support/simulatorprocess.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -204,6 +206,13 @@ void SimulatorProcess::readOutput()
             m_ptyPath = rest.mid(gap + 1);
         }
     }
+}
+
+int SimulatorProcess::answersSent() const
+{
+    return int(std::count_if(m_lines.begin(), m_lines.end(), [](const QString &line) {
+        return line.startsWith(QLatin1String("ANSWERED"));
+    }));
 }
 
 } // namespace tervalo

@@ -60,6 +60,8 @@ public:
 
     // Every line the simulator printed so far.
     QStringList lines() const { return m_lines; }
+    // The answers it finished sending so far (its ANSWERED lines).
+    int answersSent() const;
 
 private:
     void readOutput();
