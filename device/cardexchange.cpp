@@ -81,11 +81,8 @@ void CardExchange::closePort()
     m_comm.setPortOpen(false);
 }
 
-QList<ProbedPort> CardExchange::probePorts()
+QList<ProbedPort> CardExchange::probePorts(int highest)
 {
-    // The numbers name devices, not places in the system's list of the moment: an adapter
-    // plugged in later must not slip in under the number of the user's card.
-    const int highest = m_comm.fixPortNumbering();
     QList<ProbedPort> ports;
     for (int i = 1; i <= highest; ++i) {
         if (openPort(i)) {

@@ -71,9 +71,10 @@ public:
     bool openPort(int portNumber);
     void closePort();
 
-    // Fixes the port numbering as the system has it now and returns the ports that open, in
-    // number order. Every port is closed again afterwards.
-    QList<ProbedPort> probePorts();
+    // The ports from 1 to highest that open, in number order, with the devices behind them.
+    // Every port is closed again afterwards. The caller fixes the numbering first, so that the
+    // numbers found stay those of the devices found.
+    QList<ProbedPort> probePorts(int highest);
 
     // Sends one request. Throws CommError when it cannot be sent; the exchange is over then.
     void sendRequest(const QString &address, const QString &unit);

@@ -59,7 +59,10 @@ void PortManagement::fillPortList(const QString &selectDevice, int fallbackIndex
 {
     QComboBox *list = m_controls.cmbPort;
     list->clear();
-    for (const ProbedPort &port : m_controls.exchange->probePorts()) {
+    // The list's entries name devices, not places in the system's list of the moment: an adapter
+    // plugged in later must not slip in under the number of the user's card.
+    m_controls.MSComm1->fixPortNumbering();
+    for (const ProbedPort &port : m_controls.exchange->probePorts(getHighestComPort())) {
         list->addItem(QString::number(port.number));
         list->setItemData(list->count() - 1, port.device, Qt::ToolTipRole);
     }

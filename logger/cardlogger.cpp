@@ -21,9 +21,8 @@ QTimer &answerTimeout(QTimer &timer)
 
 } // namespace
 
-CardLogger::CardLogger(const LoggerSetup &setup, FILE *out, FILE *err, QObject *parent)
-    : QObject(parent), m_setup(setup), m_out(out), m_err(err),
-      m_exchange(m_comm, answerTimeout(m_timeout))
+CardLogger::CardLogger(FILE *out, FILE *err, QObject *parent)
+    : QObject(parent), m_out(out), m_err(err), m_exchange(m_comm, answerTimeout(m_timeout))
 {
     // The same time-out as the window: a coarse timer could cut off an answer arriving in time.
     m_timeout.setTimerType(Qt::PreciseTimer);
@@ -31,18 +30,23 @@ CardLogger::CardLogger(const LoggerSetup &setup, FILE *out, FILE *err, QObject *
     connect(&m_timeout, &QTimer::timeout, this, &CardLogger::timedOut);
     connect(&m_comm, &MSComm::OnComm, this, &CardLogger::received);
     connect(&m_comm, &MSComm::deviceLost, this, &CardLogger::deviceLost);
-    m_timer.Add(tickKey, m_setup.intervalMs);
     connect(&m_timer, &HiResTimer::Timer, this, &CardLogger::tick);
     m_duration.setSingleShot(true);
     m_duration.setTimerType(Qt::PreciseTimer);
     connect(&m_duration, &QTimer::timeout, this, &CardLogger::stop);
-    if (!m_setup.logFile.isEmpty())
-        m_log.start(m_setup.logFile);
 }
 
-bool CardLogger::start()
+QList<ProbedPort> CardLogger::probePorts()
 {
-    m_comm.fixPortNumbering();
+    return m_exchange.probePorts(m_comm.fixPortNumbering());
+}
+
+bool CardLogger::start(const LoggerSetup &setup)
+{
+    m_setup = setup;
+    if (!m_setup.logFile.isEmpty())
+        m_log.start(m_setup.logFile);
+    m_timer.Add(tickKey, m_setup.intervalMs);
     if (!m_exchange.openPort(m_setup.portNumber))
         return false;
     // Like a continuous run in the window: the first reading one interval after the start.

@@ -36,11 +36,14 @@ class CardLogger : public QObject
 {
     Q_OBJECT
 public:
-    explicit CardLogger(const LoggerSetup &setup, FILE *out = stdout, FILE *err = stderr,
-                        QObject *parent = nullptr);
+    explicit CardLogger(FILE *out = stdout, FILE *err = stderr, QObject *parent = nullptr);
 
+    // The ports as the window lists them: those that open now, numbered the same way. The
+    // numbering stays fixed from here on, so a number found here opens the same device at the
+    // start and at every reopen.
+    QList<ProbedPort> probePorts();
     // Opens the port and starts the run; false when the port does not open.
-    bool start();
+    bool start(const LoggerSetup &setup);
     // Ends the run once the reading in progress is answered or timed out.
     void stop();
 

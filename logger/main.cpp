@@ -3,16 +3,13 @@
 
 #include "acquisition/ratetable.h"
 #include "device/cardexchange.h"
-#include "device/mscomm.h"
 #include "logger/cardlogger.h"
 #include "settings/startupsettings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -207,11 +204,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(logOption) && (setup.logFile.isEmpty() || !logWritable(setup.logFile)))
         return failure(QStringLiteral("cannot write the log '%1'").arg(setup.logFile));
 
-    // The ports as the window lists them: those that open now, numbered the same way.
-    MSComm probeComm;
-    QTimer probeTimeout;
-    probeTimeout.setInterval(500);
-    const QList<ProbedPort> ports = CardExchange(probeComm, probeTimeout).probePorts();
+    CardLogger logger;
+    const QList<ProbedPort> ports = logger.probePorts();
     if (parser.isSet(listOption)) {
         for (const ProbedPort &port : ports)
             std::printf("%d\t%s\n", port.number, qPrintable(port.device));
@@ -260,7 +254,6 @@ int main(int argc, char *argv[])
     // between a record on the screen and the same record in the log.
     std::signal(SIGPIPE, SIG_IGN);
 
-    CardLogger logger(setup);
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &logger, [&logger] {
         char byte;
@@ -268,7 +261,7 @@ int main(int argc, char *argv[])
         logger.stop();
     });
     QObject::connect(&logger, &CardLogger::finished, &app, [](int status) { QCoreApplication::exit(status); });
-    if (!logger.start())
+    if (!logger.start(setup))
         return failure(QStringLiteral("cannot open port %1: Comm Port Not Available").arg(setup.portNumber));
     return app.exec();
 }
