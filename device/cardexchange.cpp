@@ -23,34 +23,6 @@ QString timeoutText()
     return QStringLiteral("Communications timeout - Check cables and address settings");
 }
 
-std::array<qint16, channelCount> CardReading::values() const
-{
-    std::array<qint16, channelCount> values{};
-    if (ok()) {
-        for (int i = 0; i < channelCount; ++i)
-            values[i] = channels[i].value;
-    }
-    return values;
-}
-
-CardReading decodeAnswer(const QString &answer, const std::array<bool, channelCount> &checked,
-                         const QDateTime &when, const QString &unit, const QLocale &locale)
-{
-    CardReading reading;
-    reading.when = when;
-    QString record = recordPrefix(when, unit, locale);
-    for (int i = 0; i < channelCount; ++i) {
-        reading.channels[i] = decodeChannel(channelField(answer, i), checked[i]);
-        if (!reading.channels[i].ok) {
-            reading.failedChannel = i;
-            break;
-        }
-        record += reading.channels[i].item + QLatin1Char(',');
-    }
-    reading.record = reading.ok() ? record : errorRecord(when, unit, locale);
-    return reading;
-}
-
 CardExchange::CardExchange(MSComm &comm, QTimer &timeout, QObject *parent)
     : QObject(parent), m_comm(comm), m_timeout(timeout), m_outstanding(timeout.interval())
 {

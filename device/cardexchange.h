@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/outstandingrequests.h"
+#include "device/cardreading.h"
 #include "device/protocol.h"
 
 #include <QDateTime>
@@ -26,25 +27,6 @@ inline constexpr const char *cardLineSettings = "2400,N,8,1";
 QString sendFailureText(int code);
 QString lostDeviceText();
 QString timeoutText();
-
-// One answer decoded: what each channel became and the record for the log.
-struct CardReading
-{
-    QDateTime when;
-    std::array<ChannelReading, channelCount> channels;
-    // The first checked channel that held no number, or -1. The channels after it are not
-    // decoded: one bad field makes the whole answer an error.
-    int failedChannel = -1;
-    QString record;
-
-    bool ok() const { return failedChannel < 0; }
-    // The values to plot: the decoded ones, or all 0 when the answer failed.
-    std::array<qint16, channelCount> values() const;
-};
-
-CardReading decodeAnswer(const QString &answer, const std::array<bool, channelCount> &checked,
-                         const QDateTime &when, const QString &unit,
-                         const QLocale &locale = QLocale::system());
 
 // A port that opened during the probe: its number and the device behind it.
 struct ProbedPort

@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <charconv>
 
 namespace tervalo {
 
@@ -75,17 +76,35 @@ std::optional<qint16> readingValue(const QString &text)
     return qint16(value);
 }
 
+namespace {
+
+// The reading with its fraction, for those who keep it unrounded (the history). Only called on
+// text readingValue accepted: blanks, a sign, digits and at most one ".". from_chars never looks
+// at the process' locale, which under de_DE would take "." for no decimal point.
+double readingNumber(const QString &text)
+{
+    QByteArray bytes = text.trimmed().toLatin1();
+    if (bytes.startsWith('+'))
+        bytes.remove(0, 1);
+    double number = 0;
+    std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), number);
+    return number;
+}
+
+} // namespace
+
 ChannelReading decodeChannel(const QString &field, bool checked)
 {
     if (!checked)
-        return {QStringLiteral("Disabled"), QStringLiteral("disabled"), 0, true};
+        return {QStringLiteral("Disabled"), QStringLiteral("disabled"), 0, true, ChannelState::Disabled, 0};
     if (field.startsWith(QLatin1Char('1')))
-        return {QStringLiteral("Open"), QStringLiteral("open"), 0, true};
+        return {QStringLiteral("Open"), QStringLiteral("open"), 0, true, ChannelState::Open, 0};
     const QString reading = field.right(4);
     const std::optional<qint16> value = readingValue(reading);
     if (!value)
-        return {QStringLiteral("Err"), QStringLiteral("err"), 0, false};
-    return {reading, reading, *value, true};
+        return {QStringLiteral("Err"), QStringLiteral("err"), 0, false, ChannelState::Error, 0};
+    // readingValue has checked the text: blanks, a sign, digits and a "." at most.
+    return {reading, reading, *value, true, ChannelState::Reading, readingNumber(reading)};
 }
 
 namespace {

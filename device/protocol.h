@@ -28,14 +28,19 @@ QString channelField(const QString &answer, int index);
 // number or the value lies outside -32768..32767.
 std::optional<qint16> readingValue(const QString &text);
 
-// What one channel of an answer becomes: the reading label's text, the record's item and the
-// value to plot. ok is false when a checked, non-open channel holds no number.
+enum class ChannelState { Reading, Open, Disabled, Error };
+
+// What one channel of an answer becomes: the reading label's text, the record's item, the value
+// to plot and the reading with its fraction. ok is false when a checked, non-open channel holds
+// no number.
 struct ChannelReading
 {
     QString label;
     QString item;
     qint16 value = 0;
     bool ok = true;
+    ChannelState state = ChannelState::Reading;
+    double number = 0;
 };
 ChannelReading decodeChannel(const QString &field, bool checked);
 
