@@ -1,35 +1,24 @@
 #include "acquisition/acquisitioncycle.h"
 
-#include "acquisition/hirestimer.h"
 #include "acquisition/ratetable.h"
 #include "common/focusloss.h"
 #include "settings/registrymanagement.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCompleter>
 #include <QLabel>
 #include <QLatin1StringView>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <cerrno>
 #include <optional>
-#include <sys/resource.h>
-#endif
 
 namespace tervalo {
 
 namespace {
-
-const QString commTimerKey = QStringLiteral("commTimer");
-constexpr int commTimerStartIntervalMs = 250;
 
 QString rateText(std::string_view code)
 {
@@ -57,15 +46,6 @@ AcquisitionCycle::AcquisitionCycle(WindowState &state, const AcquisitionControls
 
 AcquisitionCycle::~AcquisitionCycle() = default;
 
-void AcquisitionCycle::createTimer()
-{
-    if (m_hiResTimer)
-        return;
-    m_hiResTimer = new HiResTimer(this);
-    m_hiResTimer->Add(commTimerKey, commTimerStartIntervalMs);
-    connect(m_hiResTimer, &HiResTimer::Timer, this, &AcquisitionCycle::hiResTimer_Timer);
-}
-
 void AcquisitionCycle::fillRateList(int savedSampleRateIndex)
 {
     QComboBox *list = m_controls.cmbSampleRate;
@@ -85,10 +65,24 @@ void AcquisitionCycle::fillRateList(int savedSampleRateIndex)
     updateWait();
 }
 
+void AcquisitionCycle::chooseSetup()
+{
+    SessionSetup setup;
+    if (m_controls.txtAddress)
+        setup.address = m_controls.txtAddress->text();
+    setup.unit = m_state.tempType;
+    for (int i = 0; i < channelCount; ++i) {
+        // A stored grey state counts as unchecked, as it always has.
+        if (QCheckBox *box = m_controls.chkCh[size_t(i)])
+            setup.checked[size_t(i)] = box->checkState() == Qt::Checked;
+    }
+    emit setupChosen(setup);
+}
+
 void AcquisitionCycle::cmdRead_Click()
 {
-    if (m_hooks.requestData)
-        m_hooks.requestData();
+    chooseSetup();
+    emit readRequested();
 }
 
 void AcquisitionCycle::cmdContinuous_Click()
@@ -103,20 +97,24 @@ void AcquisitionCycle::cmdContinuous_Click()
     m_controls.cmdContinuous->setText(caption);
     m_controls.mnuContinuous->setText(caption);
     // A request already on its way is left alone when a run stops: its answer is still shown.
-    if (m_hiResTimer)
-        m_hiResTimer->setEnabled(commTimerKey, start);
+    if (start) {
+        chooseSetup();
+        emit runStarted(++m_runId);
+    } else {
+        emit runStopped();
+    }
+}
+
+void AcquisitionCycle::sessionEndedRun(int runId)
+{
+    // A run the user has stopped, or one before it, needs nothing more.
+    if (m_state.continuousFlag && runId == m_runId)
+        cmdContinuous_Click();
 }
 
 void AcquisitionCycle::mnuContinuous_Click()
 {
     cmdContinuous_Click();
-}
-
-void AcquisitionCycle::hiResTimer_Timer(const QString &sKey)
-{
-    // Every tick asks again, answered or not: a lost answer costs one reading, never the run.
-    if (sKey == commTimerKey)
-        cmdRead_Click();
 }
 
 void AcquisitionCycle::updateWait()
@@ -141,8 +139,7 @@ void AcquisitionCycle::applyRate(bool retry)
         // list still paces the timer rather than whatever it had before.
         intervalMs = sampleRateInterval(rateText(rateListCodes.front()));
     }
-    if (m_hiResTimer)
-        m_hiResTimer->setInterval(commTimerKey, *intervalMs);
+    emit intervalChosen(*intervalMs);
 }
 
 void AcquisitionCycle::cmbSampleRate_LostFocus()
@@ -165,52 +162,6 @@ void AcquisitionCycle::takeTypedRate()
     if (!list->isEditable() || typed == list->itemText(list->currentIndex()))
         return;
     list->setCurrentIndex(list->findText(typed, Qt::MatchFixedString | Qt::MatchCaseSensitive));
-}
-
-void SetPriority(int32_t lThreadPriority, int32_t lClassPriority)
-{
-#ifdef _WIN32
-    SetThreadPriority(GetCurrentThread(), lThreadPriority);
-    SetPriorityClass(GetCurrentProcess(), DWORD(lClassPriority));
-#else
-    // Without the Windows scheme, the process class becomes a nice value, and nothing more: a
-    // real-time scheduling policy would let a busy window thread freeze the whole desktop, and
-    // the pacing does not need it: the sampling timer never drifts, whatever the nice value, and
-    // a busy machine at worst makes a single tick late.
-    // The real-time and high classes ask for nice -5, a step ahead of ordinary programs; an
-    // unprivileged user is usually refused, and the program then runs at the nice it has.
-    // The thread value maps to nothing. Lowering the window thread within its process only made
-    // sense inside the real-time class, where it kept the window thread from starving the
-    // system; here the window thread is the program, and under Linux setpriority on it already
-    // sets that very thread's nice value (threads started later inherit it).
-    Q_UNUSED(lThreadPriority);
-    std::optional<int> nice;
-    switch (lClassPriority) {
-    case 0x40: // IDLE_PRIORITY_CLASS
-        nice = 19;
-        break;
-    case 0x4000: // BELOW_NORMAL_PRIORITY_CLASS
-        nice = 5;
-        break;
-    case 0x20: // NORMAL_PRIORITY_CLASS
-        nice = 0;
-        break;
-    case 0x8000: // ABOVE_NORMAL_PRIORITY_CLASS
-        nice = -2;
-        break;
-    case 0x80:  // HIGH_PRIORITY_CLASS
-    case 0x100: // REALTIME_PRIORITY_CLASS
-        nice = -5;
-        break;
-    default: // not a class the scheme knows: the priority stays as it is, as Windows would leave it
-        break;
-    }
-    if (nice) {
-        const int saved = errno;
-        ::setpriority(PRIO_PROCESS, 0, *nice);
-        errno = saved;
-    }
-#endif
 }
 
 } // namespace tervalo

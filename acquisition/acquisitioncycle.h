@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/acquisitionsession.h"
 #include "common/windowstate.h"
 
 #include <QObject>
@@ -9,13 +10,13 @@
 #include <functional>
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 
 namespace tervalo {
-
-class HiResTimer;
 
 // The main window's controls that the acquisition cycle works on. The window creates them; the
 // cycle only uses them.
@@ -28,17 +29,21 @@ struct AcquisitionControls
     // Filled by fillRateList.
     QComboBox *cmbSampleRate = nullptr;
     QLabel *lblStringDisplay = nullptr;
+    // What each request carries: the address box and the channel boxes, read when a reading or
+    // a run starts (they are locked while a run lasts).
+    QLineEdit *txtAddress = nullptr;
+    std::array<QCheckBox *, channelCount> chkCh{};
 };
 
 // What the acquisition cycle calls in the other subsystems of the window. Unset hooks do nothing.
 struct AcquisitionHooks
 {
-    std::function<void()> requestData;         // one request to the card
     std::function<void(bool)> setControlState; // false locks the settings while a run lasts
 };
 
-// When readings are taken: once on Read Data, or continuously, paced by the "commTimer" timer at
-// the rate picked in the rate list.
+// When readings are taken, the window's side: once on Read Data, or continuously at the rate
+// picked in the rate list. The acquisition session, on its own thread, does the asking; this
+// class tells it what the user chose, through its signals, and follows the runs it ends.
 class AcquisitionCycle : public QObject
 {
     Q_OBJECT
@@ -50,10 +55,6 @@ public:
 
     void setHooks(const AcquisitionHooks &hooks) { m_hooks = hooks; }
 
-    HiResTimer *hiResTimer() const { return m_hiResTimer; }
-
-    // Load step: the timer "commTimer", 250 ms, not running until continuous mode starts.
-    void createTimer();
     // Load step: the nine rates, the remembered list position (the first entry when the
     // position is not in the list) and its interval on the timer.
     void fillRateList(int savedSampleRateIndex);
@@ -62,23 +63,28 @@ public:
     // Starts or stops continuous mode. Other subsystems call it to stop a run that fails.
     void cmdContinuous_Click();
     void mnuContinuous_Click();
-    void hiResTimer_Timer(const QString &sKey);
     void updateWait();
     void cmbSampleRate_LostFocus();
+    // The session ended run runId by itself (a failure, or its limits): the window goes idle.
+    void sessionEndedRun(int runId);
+
+signals:
+    void setupChosen(const tervalo::SessionSetup &setup);
+    void readRequested();
+    void runStarted(int runId);
+    void runStopped();
+    void intervalChosen(int intervalMs);
 
 private:
+    void chooseSetup();
+
     void applyRate(bool retry);
     void takeTypedRate();
 
     WindowState &m_state;
     AcquisitionControls m_controls;
     AcquisitionHooks m_hooks;
-    HiResTimer *m_hiResTimer = nullptr;
+    int m_runId = 0;
 };
-
-// Asks for the scheduling priorities the program runs at: the window thread's priority relative
-// to its process, and the process' priority class, in the values of the Windows scheme. The
-// result is never reported; the program runs at whatever the system grants.
-void SetPriority(int32_t lThreadPriority, int32_t lClassPriority);
 
 } // namespace tervalo

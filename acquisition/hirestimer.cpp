@@ -5,6 +5,17 @@
 
 #include <algorithm>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <cerrno>
+#include <optional>
+#include <sys/resource.h>
+#endif
+
 #ifdef Q_OS_LINUX
 #include <sys/timerfd.h>
 #include <time.h>
@@ -237,6 +248,54 @@ void HiResTimer::timerFdReady(const QString &key)
     emit Timer(key);
 #else
     Q_UNUSED(key);
+#endif
+}
+
+// The priorities belong with the timer: both are the platform's part in keeping the sampling on
+// time.
+void SetPriority(int32_t lThreadPriority, int32_t lClassPriority)
+{
+#ifdef _WIN32
+    SetThreadPriority(GetCurrentThread(), lThreadPriority);
+    SetPriorityClass(GetCurrentProcess(), DWORD(lClassPriority));
+#else
+    // Without the Windows scheme, the process class becomes a nice value, and nothing more: a
+    // real-time scheduling policy would let a busy window thread freeze the whole desktop, and
+    // the pacing does not need it: the sampling timer never drifts, whatever the nice value, and
+    // a busy machine at worst makes a single tick late.
+    // The real-time and high classes ask for nice -5, a step ahead of ordinary programs; an
+    // unprivileged user is usually refused, and the program then runs at the nice it has.
+    // The thread value maps to nothing. Lowering the window thread within its process only made
+    // sense inside the real-time class, where it kept the window thread from starving the
+    // system; here the window thread is the program, and under Linux setpriority on it already
+    // sets that very thread's nice value (threads started later inherit it).
+    Q_UNUSED(lThreadPriority);
+    std::optional<int> nice;
+    switch (lClassPriority) {
+    case 0x40: // IDLE_PRIORITY_CLASS
+        nice = 19;
+        break;
+    case 0x4000: // BELOW_NORMAL_PRIORITY_CLASS
+        nice = 5;
+        break;
+    case 0x20: // NORMAL_PRIORITY_CLASS
+        nice = 0;
+        break;
+    case 0x8000: // ABOVE_NORMAL_PRIORITY_CLASS
+        nice = -2;
+        break;
+    case 0x80:  // HIGH_PRIORITY_CLASS
+    case 0x100: // REALTIME_PRIORITY_CLASS
+        nice = -5;
+        break;
+    default: // not a class the scheme knows: the priority stays as it is, as Windows would leave it
+        break;
+    }
+    if (nice) {
+        const int saved = errno;
+        ::setpriority(PRIO_PROCESS, 0, *nice);
+        errno = saved;
+    }
 #endif
 }
 

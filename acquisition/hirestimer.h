@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <map>
 
 class QSocketNotifier;
@@ -88,5 +89,10 @@ private:
     QElapsedTimer m_clock; // the grid's clock where there is no CLOCK_MONOTONIC
     std::map<QString, Entry> m_entries;
 };
+
+// Asks for the scheduling priorities the program runs at: the window thread's priority relative
+// to its process, and the process' priority class, in the values of the Windows scheme. The
+// result is never reported; the program runs at whatever the system grants.
+void SetPriority(int32_t lThreadPriority, int32_t lClassPriority);
 
 } // namespace tervalo

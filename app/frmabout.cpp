@@ -2,7 +2,7 @@
 
 #include "app/images/productimages.h"
 #include "app/sysinfotool.h"
-#include "app/twips.h"
+#include "common/twips.h"
 #include "common/branding.h"
 
 #include <QDesktopServices>
@@ -152,13 +152,7 @@ void frmAbout::Form_Load()
 {
     setWindowTitle(QStringLiteral("About ") + QString::fromLatin1(applicationTitle));
 
-    const QScreen *screen = m_owner ? m_owner->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect area = screen->geometry();
-        const double left = (double(area.width()) * twipsPerPixel - double(width()) * twipsPerPixel) / 2;
-        const double top = (double(area.height()) * twipsPerPixel - double(height()) * twipsPerPixel) / 2;
-        move(area.x() + qRound(left / twipsPerPixel), area.y() + qRound(top / twipsPerPixel));
-    }
+    centreOnScreen(this, m_owner ? m_owner->screen() : QGuiApplication::primaryScreen());
     cmdOK->setFocus();
 }
 

@@ -1,17 +1,16 @@
 #include "app/frmmain.h"
 
 #include "acquisition/acquisitioncycle.h"
+#include "acquisition/hirestimer.h"
+#include "acquisition/sessionthread.h"
 #include "app/frmabout.h"
 #include "app/help.h"
 #include "app/images/productimages.h"
-#include "app/twips.h"
+#include "common/twips.h"
 #include "common/branding.h"
 #include "common/focusloss.h"
-#include "device/cardexchange.h"
-#include "device/mscomm.h"
 #include "device/sysinfo.h"
 #include "history/historykeeper.h"
-#include "acquisition/hirestimer.h"
 #include "output/datalog.h"
 #include "output/frmgraph.h"
 #include "output/graph.h"
@@ -160,15 +159,9 @@ void frmMain::createControls()
                                      twipsRect(30, 3555, 6135, 255), defaultStatusText());
     lblStringDisplay->setFrameShape(QFrame::Box);
 
-    MSComm1 = new MSComm(this);
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
-    tmrTimeout = new QTimer(this);
-    tmrTimeout->setObjectName(QStringLiteral("tmrTimeout"));
-    tmrTimeout->setInterval(500);
-    // A coarse timer may end the wait up to 25 ms early and cut off an answer that arrives in
-    // time.
-    tmrTimeout->setTimerType(Qt::PreciseTimer);
-    exchange = new CardExchange(*MSComm1, *tmrTimeout, this);
+    // The serial control MSComm1, the answer's time-out tmrTimeout and the sampling timer
+    // "commTimer" live with the acquisition session, on a thread of its own.
+    acquisitionThread = std::make_unique<SessionThread>();
     sysInfo = new SysInfo(this);
     sysInfo->setObjectName(QStringLiteral("sysInfo"));
 
@@ -232,17 +225,13 @@ void frmMain::setTabOrder()
 
 void frmMain::connectHandlers()
 {
-    DeviceLinkControls link;
-    link.MSComm1 = MSComm1;
-    link.exchange = exchange;
+    AcquisitionSession *session = acquisitionThread->session();
+
+    PortManagementControls link;
     link.cmbPort = cmbPort;
     link.txtAddress = txtAddress;
-    link.chkCh = chkCh;
-    link.lblCh = lblCh;
     link.lblStringDisplay = lblStringDisplay;
-    link.tmrTimeout = tmrTimeout;
-    ports = std::make_unique<PortManagement>(state, link, DeviceLinkHooks{});
-    protocol = std::make_unique<ReadingProtocol>(state, *ports, link, DeviceLinkHooks{});
+    ports = std::make_unique<PortManagement>(state, *acquisitionThread, link);
 
     AcquisitionControls acq;
     acq.cmdRead = cmdRead;
@@ -250,9 +239,10 @@ void frmMain::connectHandlers()
     acq.mnuContinuous = mnuContinuous;
     acq.cmbSampleRate = cmbSampleRate;
     acq.lblStringDisplay = lblStringDisplay;
+    acq.txtAddress = txtAddress;
+    acq.chkCh = chkCh;
     acquisition = std::make_unique<AcquisitionCycle>(state, acq);
     AcquisitionHooks acqHooks;
-    acqHooks.requestData = [this] { protocol->requestData(); };
     acqHooks.setControlState = [this](bool enabled) { setControlState(enabled); };
     acquisition->setHooks(acqHooks);
 
@@ -275,10 +265,6 @@ void frmMain::connectHandlers()
     graph = std::make_unique<GraphPlot>();
     GraphHooks graphHooks;
     graphHooks.unitName = [this] { return display->unitName(); };
-    graphHooks.channelValue = [this] { return protocol->channelValue; };
-    graphHooks.enableCommTimer = [this](bool enabled) {
-        acquisition->hiResTimer()->setEnabled(QStringLiteral("commTimer"), enabled);
-    };
     graphHooks.continuousFlag = [this] { return state.continuousFlag; };
     graph->setHooks(graphHooks);
     connect(cmdGraph, &QPushButton::clicked, graph.get(), &GraphPlot::cmdGraph_Click);
@@ -293,23 +279,27 @@ void frmMain::connectHandlers()
     shownHooks.initGraph = [this] { graph->initGraph(); };
     display->setHooks(shownHooks);
 
-    DeviceLinkHooks linkHooks;
-    linkHooks.cmdContinuous_Click = [this] { acquisition->cmdContinuous_Click(); };
-    linkHooks.graphVisible = [this] { return graph->graphVisible(); };
-    linkHooks.updateGraph = [this] { graph->updateGraph(); };
-    linkHooks.saveData = [this](const QString &record) { dataLog->saveData(record); };
-    linkHooks.recordTaken = [this](const QDateTime &when, const QString &record) {
-        history->recordTaken(when, record);
-    };
-    setDeviceLinkHooks(linkHooks);
-
-    connect(MSComm1, &MSComm::OnComm, protocol.get(), &ReadingProtocol::MSComm1_OnComm);
-    connect(MSComm1, &MSComm::deviceLost, ports.get(), &PortManagement::MSComm1_DeviceLost);
-    connect(tmrTimeout, &QTimer::timeout, protocol.get(), &ReadingProtocol::tmrTimeout_Timer);
+    // What the user chooses goes to the session; each is queued on its thread in the order made.
+    connect(acquisition.get(), &AcquisitionCycle::setupChosen, session, &AcquisitionSession::setSetup);
+    connect(acquisition.get(), &AcquisitionCycle::readRequested, session, &AcquisitionSession::requestData);
+    connect(acquisition.get(), &AcquisitionCycle::runStarted, session, &AcquisitionSession::startRun);
+    connect(acquisition.get(), &AcquisitionCycle::runStopped, session, &AcquisitionSession::stopRun);
+    connect(acquisition.get(), &AcquisitionCycle::intervalChosen, session, &AcquisitionSession::setInterval);
+    connect(dataLog.get(), &DataLog::logFileChanged, session, &AcquisitionSession::setLogFile);
+    connect(graph.get(), &GraphPlot::commTimerEnabled, session, &AcquisitionSession::setCommTimerEnabled);
     connect(sysInfo, &SysInfo::PowerSuspend, ports.get(), &PortManagement::sysInfo_PowerSuspend);
-    // Requests sent before the line was closed will never be answered.
-    connect(MSComm1, &MSComm::deviceLost, protocol.get(), &ReadingProtocol::endExchange);
-    connect(sysInfo, &SysInfo::PowerSuspend, protocol.get(), &ReadingProtocol::endExchange);
+
+    // One reading, told once to everyone who shows or keeps it.
+    connect(session, &AcquisitionSession::readingTaken, display.get(), &ReadingsDisplay::showReading);
+    connect(session, &AcquisitionSession::readingTaken, graph.get(), &GraphPlot::readingTaken);
+    connect(session, &AcquisitionSession::readingTaken, dataLog.get(), &DataLog::readingTaken);
+    connect(session, &AcquisitionSession::readingTaken, history.get(), &HistoryKeeper::readingTaken);
+    // What the session says and does by itself.
+    connect(session, &AcquisitionSession::statusText, lblStringDisplay, &QLabel::setText);
+    connect(session, &AcquisitionSession::readingsOutdated, display.get(), &ReadingsDisplay::readingsOutdated);
+    connect(session, &AcquisitionSession::runEnded, acquisition.get(), &AcquisitionCycle::sessionEndedRun);
+    connect(session, &AcquisitionSession::portsFound, ports.get(), &PortManagement::portsFound);
+
     FocusLossFilter::attach(cmbPort, [this] { ports->cmbPort_LostFocus(); });
     FocusLossFilter::attach(txtAddress, [this] { ports->txtAddress_LostFocus(); });
     connect(mnuKeepRunning, &QAction::triggered, this, &frmMain::mnuKeepRunning_Click);
@@ -319,12 +309,6 @@ void frmMain::connectHandlers()
     connect(mnuAbout, &QAction::triggered, this, [this] { frmAbout::showAbout(this); });
     connect(mnuGetHelp, &QAction::triggered, this, [] { mnuGetHelp_Click(); });
     installHelpShortcut(this);
-}
-
-void frmMain::setDeviceLinkHooks(const DeviceLinkHooks &hooks)
-{
-    ports->setHooks(hooks);
-    protocol->setHooks(hooks);
 }
 
 void frmMain::Show()
@@ -341,11 +325,12 @@ void frmMain::Form_Load()
 {
     mnuSave->setChecked(false);
     SetPriority(-2, 256);
-    acquisition->createTimer();
+    // "commTimer" was made with the session: 250 ms, not running until continuous mode starts.
     RegistryManagement::ensureDefaultSettings();
     RegistryManagement::applySettings(*this);
     state.keepRunning = RegistryManagement::savedKeepRunning();
     mnuKeepRunning->setChecked(state.keepRunning);
+    tellKeepRunning();
     ports->probePorts(RegistryManagement::savedPortIndex);
     acquisition->fillRateList(RegistryManagement::savedSampleRateIndex);
     state.continuousFlag = false;
@@ -384,6 +369,13 @@ void frmMain::mnuKeepRunning_Click()
         mnuKeepRunning->setChecked(!mnuKeepRunning->isChecked());
     state.keepRunning = mnuKeepRunning->isChecked();
     RegistryManagement::saveNumberSetting("Keep Running", state.keepRunning ? 1 : 0);
+    tellKeepRunning();
+}
+
+void frmMain::tellKeepRunning()
+{
+    const bool on = state.keepRunning;
+    acquisitionThread->post([on](AcquisitionSession &s) { s.setKeepRunning(on); });
 }
 
 void frmMain::mnuRescanPorts_Click()
@@ -412,7 +404,7 @@ void frmMain::setDataOutputValueToTrue(const std::string &dataOutput)
 
 void frmMain::Form_Unload()
 {
-    MSComm1->setPortOpen(false);
+    acquisitionThread->post([](AcquisitionSession &s) { s.releasePort(); });
     // With the graph or the about box still open the program goes on; a run left going would
     // keep sending requests on a closed port and stop with an error nobody sees.
     if (state.continuousFlag)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/windowstate.h"
-#include "device/devicelink.h"
+#include "device/portmanagement.h"
 #include "settings/startupsettings.h"
 
 #include <QMainWindow>
@@ -24,12 +24,11 @@ class QTimer;
 namespace tervalo {
 
 class AcquisitionCycle;
-class CardExchange;
 class DataLog;
 class GraphPlot;
 class HistoryKeeper;
-class MSComm;
 class ReadingsDisplay;
+class SessionThread;
 class SysInfo;
 
 // The main window. It creates the controls under their names at their places, runs the start-up
@@ -97,21 +96,18 @@ public:
     QAction *mnuAbout = nullptr;
     QAction *mnuGetHelp = nullptr;
     // Components without a face
-    MSComm *MSComm1 = nullptr;
-    QTimer *tmrTimeout = nullptr;
     SysInfo *sysInfo = nullptr;
-    CardExchange *exchange = nullptr; // the exchange with the card over MSComm1
+    // The acquisition session on its own thread, with the serial control MSComm1, the answer's
+    // time-out tmrTimeout and the sampling timer "commTimer".
+    std::unique_ptr<SessionThread> acquisitionThread;
 
     // The subsystems' handlers
     std::unique_ptr<PortManagement> ports;
-    std::unique_ptr<ReadingProtocol> protocol;
     std::unique_ptr<AcquisitionCycle> acquisition;
     std::unique_ptr<ReadingsDisplay> display;
     std::unique_ptr<DataLog> dataLog;
     std::unique_ptr<GraphPlot> graph;
     std::unique_ptr<HistoryKeeper> history;
-
-    void setDeviceLinkHooks(const DeviceLinkHooks &hooks);
 
     // What the stored settings put into the window at start-up.
     void setChannelValue(int index, int16_t value) override;
@@ -128,6 +124,7 @@ private:
     void setTabOrder();
     void connectHandlers();
     void Form_Unload();
+    void tellKeepRunning();
 
     bool m_loaded = false;
 };

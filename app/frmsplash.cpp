@@ -1,7 +1,7 @@
 #include "app/frmsplash.h"
 
 #include "app/images/productimages.h"
-#include "app/twips.h"
+#include "common/twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -140,12 +140,7 @@ void frmSplash::Form_Load()
         versionCaption(TERVALO_VERSION_MAJOR, TERVALO_VERSION_MINOR, TERVALO_VERSION_PATCH));
     autoSize(lblVersion);
 
-    if (const QScreen *screen = this->screen()) {
-        const QRect area = screen->geometry();
-        const double left = (double(area.width()) * twipsPerPixel - double(width()) * twipsPerPixel) / 2;
-        const double top = (double(area.height()) * twipsPerPixel - double(height()) * twipsPerPixel) / 2;
-        move(area.x() + qRound(left / twipsPerPixel), area.y() + qRound(top / twipsPerPixel));
-    }
+    centreOnScreen(this, screen());
 
     tmrSplash->start();
 }

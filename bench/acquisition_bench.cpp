@@ -24,8 +24,11 @@
 #include "acquisition/acquisitioncycle.h"
 #include "acquisition/hirestimer.h"
 #include "acquisition/ratetable.h"
+#include "acquisition/sessionclock.h"
+#include "acquisition/sessionthread.h"
 #include "app/frmmain.h"
-#include "device/mscomm.h"
+#include "device/cardexchange.h"
+#include "device/cardline.h"
 #include "device/portnumbering.h"
 #include "device/protocol.h"
 #include "output/frmgraph.h"
@@ -48,6 +51,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -89,14 +93,14 @@ Stats statsOf(std::vector<double> values)
     return s;
 }
 
-// Notes when the serial port's descriptor last woke the event loop: the moment the characters it
-// brought became known to the program. Filtered on the application, so it sees the notification
-// before the serial port reads it.
+// Notes when the serial port's descriptor last woke the session's event loop: the moment the
+// characters it brought became known to the program. Filtered on the port's notifiers, so it sees
+// the notification before the serial port reads it.
 class SerialWakeWatch : public QObject
 {
 public:
     explicit SerialWakeWatch(const QElapsedTimer &clock) : m_clock(clock) {}
-    qint64 lastWakeNs = 0;
+    std::atomic<qint64> lastWakeNs = 0; // set on the session's thread, read on the window's
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -111,8 +115,7 @@ private:
     const QElapsedTimer &m_clock;
 };
 
-// Notes every paint of a reading label. The protocol lets window events run between channels,
-// so labels may be painted while the answer is still being decoded.
+// Notes every paint of a reading label.
 class PaintWatch : public QObject
 {
 public:
@@ -439,7 +442,8 @@ int main(int argc, char *argv[])
     frmMain window;
     window.state.tempType = QStringLiteral("c");
     window.ports->probePorts(0);
-    if (!window.MSComm1->PortOpen()) {
+    SessionThread &session = *window.acquisitionThread;
+    if (!session.call([](AcquisitionSession &s) { return s.line().PortOpen(); })) {
         std::fprintf(stderr, "acquisition_bench: the simulator's port did not open\n");
         return 1;
     }
@@ -447,57 +451,50 @@ int main(int argc, char *argv[])
     if (parser.isSet(graphOption))
         window.graph->cmdGraph_Click();
 
-    // The cycle drives the window's own protocol; its controls are stand-ins nobody sees.
-    QWidget panel;
-    auto *cmdRead = new QPushButton(&panel);
-    auto *cmdContinuous = new QPushButton(&panel);
-    auto *mnuContinuous = new QAction(&panel);
-    auto *cmbSampleRate = new QComboBox(&panel);
-    cmbSampleRate->setEditable(true);
-    auto *status = new QLabel(&panel);
-    AcquisitionCycle cycle(window.state,
-                           {cmdRead, cmdContinuous, mnuContinuous, cmbSampleRate, status});
-
-    QElapsedTimer clock;
-    clock.start();
-    std::vector<qint64> requestNs;
-    bool awaitingAnswer = false;
-    cycle.setHooks({[&] {
-                        requestNs.push_back(clock.nsecsElapsed());
-                        awaitingAnswer = true;
-                        window.protocol->requestData();
-                    },
-                    {}});
-    cycle.createTimer();
+    // The window's own acquisition cycle starts and stops the run; the session asks the card on
+    // its own thread.
+    AcquisitionCycle &cycle = *window.acquisition;
     const auto listed = std::find(rateListCodes.begin(), rateListCodes.end(), rate.toStdString());
     cycle.fillRateList(listed == rateListCodes.end() ? 0 : int(listed - rateListCodes.begin()));
     if (listed == rateListCodes.end())
-        cycle.hiResTimer()->setInterval(QStringLiteral("commTimer"), *intervalMs);
+        session.post([ms = *intervalMs](AcquisitionSession &s) { s.setInterval(ms); });
 
-    SerialWakeWatch wakes(clock);
-    app.installEventFilter(&wakes);
+    QElapsedTimer clock;
+    clock.start();
+    // Written on the session's thread while the run lasts, read once it is over.
+    std::vector<qint64> requestNs;
+    // The serial port's notifiers wake the session's thread: the moment the characters they
+    // bring become known to the program. Watched there, before the serial port reads them.
+    auto *wakes = session.call([&](AcquisitionSession &s) {
+        auto *watch = new SerialWakeWatch(clock);
+        watch->setParent(&s);
+        for (QSocketNotifier *notifier : s.line().findChildren<QSocketNotifier *>())
+            notifier->installEventFilter(watch);
+        QObject::connect(&s.clock(), &SessionClock::Timer, &s,
+                         [&] { requestNs.push_back(clock.nsecsElapsed()); });
+        return watch;
+    });
     PaintWatch paints(clock);
     for (QLabel *label : window.lblCh)
         label->installEventFilter(&paints);
 
-    // Connected after the window's own handler, so it runs once the protocol has taken the
-    // answer from the buffer and put the readings on the labels.
+    // Connected after the window's own consumers, so it runs once the labels show the reading.
     std::vector<double> labelLatencyMs;
     std::vector<qint64> answerNs; // when the last character of each answer came in
     int answers = 0;
     int errorReadings = 0;
-    QObject::connect(window.MSComm1, &MSComm::OnComm, &app, [&] {
-        if (!awaitingAnswer || window.MSComm1->InBufferCount() != 0)
-            return;
-        awaitingAnswer = false;
-        ++answers;
-        labelLatencyMs.push_back(double(clock.nsecsElapsed() - wakes.lastWakeNs) / 1e6);
-        answerNs.push_back(wakes.lastWakeNs);
-        if (window.lblCh[0]->text() == QStringLiteral("Err"))
-            ++errorReadings;
-    });
+    QObject::connect(session.session(), &AcquisitionSession::readingTaken, &app,
+                     [&](const CardReading &reading) {
+                         ++answers;
+                         const qint64 wokeNs = wakes->lastWakeNs;
+                         labelLatencyMs.push_back(double(clock.nsecsElapsed() - wokeNs) / 1e6);
+                         answerNs.push_back(wokeNs);
+                         if (!reading.ok())
+                             ++errorReadings;
+                     });
     int timeouts = 0;
-    QObject::connect(window.tmrTimeout, &QTimer::timeout, &app, [&] { ++timeouts; });
+    QObject::connect(session.session(), &AcquisitionSession::statusText, &app,
+                     [&](const QString &text) { timeouts += text == timeoutText(); });
 
     std::printf("acquisition_bench: %s (%d ms) for %.0f s, simulator %s, nice %d\n",
                 qPrintable(rate), *intervalMs, seconds, qPrintable(simulatorProgram()), nice);
@@ -512,6 +509,7 @@ int main(int argc, char *argv[])
         QTimer::singleShot(600, &app, &QCoreApplication::quit);
     });
     app.exec();
+    session.call([](AcquisitionSession &) {}); // what the session's thread wrote is in sight
     const double wallSeconds = double(clock.nsecsElapsed() - startNs) / 1e9;
     const double cpu = cpuSeconds() - cpuBefore;
     sim.terminate();

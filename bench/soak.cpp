@@ -5,9 +5,11 @@
 //
 //   soak [--readings 100000]
 
+#include "acquisition/sessionthread.h"
 #include "app/frmmain.h"
 #include "bench/benchsupport.h"
-#include "device/mscomm.h"
+#include "device/cardexchange.h"
+#include "device/cardline.h"
 #include "device/portnumbering.h"
 #include "output/datalog.h"
 #include "output/filedialog.h"
@@ -78,7 +80,9 @@ int main(int argc, char *argv[])
     window.Show();
     window.chkSave->setChecked(true);
     window.graph->cmdGraph_Click();
-    if (!window.MSComm1->PortOpen() || !window.state.saveToDisk || !window.graph->graphVisible()) {
+    SessionThread &session = *window.acquisitionThread;
+    const bool portOpen = session.call([](AcquisitionSession &s) { return s.line().PortOpen(); });
+    if (!portOpen || !window.state.saveToDisk || !window.graph->graphVisible()) {
         std::fprintf(stderr, "soak: the window did not come up as planned\n");
         return 1;
     }
@@ -94,6 +98,8 @@ int main(int argc, char *argv[])
     double peakAfterWarmUp = 0;
     QElapsedTimer clock;
 
+    // Each reading has been logged by the session and shown by the window when the window
+    // hears of it; that is where the next request is sent from.
     const auto next = [&] {
         if (answered >= target) {
             fdsAfter = openFileDescriptors();
@@ -101,15 +107,9 @@ int main(int argc, char *argv[])
             return;
         }
         ++requested;
-        window.protocol->requestData();
+        session.post([](AcquisitionSession &s) { s.requestData(); });
     };
-    // Each processed answer is logged last; that is where the next request is sent from.
-    DeviceLinkHooks hooks;
-    hooks.cmdContinuous_Click = [] {};
-    hooks.graphVisible = [&] { return window.graph->graphVisible(); };
-    hooks.updateGraph = [&] { window.graph->updateGraph(); };
-    hooks.saveData = [&](const QString &record) {
-        window.dataLog->saveData(record);
+    QObject::connect(session.session(), &AcquisitionSession::readingTaken, &app, [&] {
         ++answered;
         if (answered == 1000) {
             fdsBefore = openFileDescriptors();
@@ -120,9 +120,10 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "soak: %ld readings, %.0f a second\n", answered,
                          double(answered) * 1000.0 / double(clock.elapsed()));
         QTimer::singleShot(0, next);
-    };
-    window.setDeviceLinkHooks(hooks);
-    QObject::connect(window.tmrTimeout, &QTimer::timeout, [&] {
+    });
+    QObject::connect(session.session(), &AcquisitionSession::statusText, &app, [&](const QString &text) {
+        if (text != timeoutText())
+            return;
         ++timeouts;
         QTimer::singleShot(0, next);
     });

@@ -1,10 +1,11 @@
 #include "device/cardexchange.h"
 
+#include "acquisition/sessionclock.h"
+#include "device/cardline.h"
 #include "device/commerror.h"
-#include "device/mscomm.h"
+#include "device/protocol.h"
 
 #include <QSerialPort>
-#include <QTimer>
 
 namespace tervalo {
 
@@ -23,25 +24,19 @@ QString timeoutText()
     return QStringLiteral("Communications timeout - Check cables and address settings");
 }
 
-CardExchange::CardExchange(MSComm &comm, QTimer &timeout, QObject *parent)
-    : QObject(parent), m_comm(comm), m_timeout(timeout), m_outstanding(timeout.interval())
+CardExchange::CardExchange(CardLine &line, SessionClock &clock)
+    : m_line(line), m_clock(clock), m_outstanding(answerTimeoutMs)
 {
-    m_clock.start();
-    // Whoever drives the exchange hears of the loss too; this part only forgets the requests.
-    connect(&m_comm, &MSComm::deviceLost, this, [this] {
-        m_timeout.stop();
-        endExchange();
-    });
 }
 
 bool CardExchange::openPort(int portNumber)
 {
     try {
-        m_comm.setSettings(QString::fromLatin1(cardLineSettings));
-        m_comm.setInputLen(0);
-        m_comm.setRThreshold(1);
-        m_comm.setCommPort(portNumber);
-        m_comm.setPortOpen(true);
+        m_line.setSettings(QString::fromLatin1(cardLineSettings));
+        m_line.setInputLen(0);
+        m_line.setRThreshold(1);
+        m_line.setCommPort(portNumber);
+        m_line.setPortOpen(true);
         return true;
     } catch (const CommError &) {
         return false;
@@ -50,7 +45,7 @@ bool CardExchange::openPort(int portNumber)
 
 void CardExchange::closePort()
 {
-    m_comm.setPortOpen(false);
+    m_line.setPortOpen(false);
 }
 
 QList<ProbedPort> CardExchange::probePorts(int highest)
@@ -58,71 +53,71 @@ QList<ProbedPort> CardExchange::probePorts(int highest)
     QList<ProbedPort> ports;
     for (int i = 1; i <= highest; ++i) {
         if (openPort(i)) {
-            ports.append({i, m_comm.device()});
+            ports.append({i, m_line.device()});
             closePort();
         }
     }
     return ports;
 }
 
+int CardExchange::outstandingRequests()
+{
+    return m_outstanding.count(m_clock.nowMs());
+}
+
 void CardExchange::awaitRestOfAnswer()
 {
     // Nothing to act on before an answer is whole, so the line need not wake us before then.
     // With nothing outstanding every character counts again: a stray one must be seen.
-    m_comm.setCharactersAwaited(outstandingRequests() > 0
-                                    ? qMax(1, answerLength - m_comm.InBufferCount())
+    m_line.setCharactersAwaited(outstandingRequests() > 0
+                                    ? qMax(1, answerLength - m_line.InBufferCount())
                                     : 0);
 }
 
 void CardExchange::sendRequest(const QString &address, const QString &unit)
 {
-    try {
-        // Characters still buffered while no request is outstanding belong to no answer we wait
-        // for: the tail of an overlong answer, or the end of one taken at its 32nd character.
-        // Left there they would sit in front of the next answer and mix two readings in one
-        // record, so they go before a new request is sent. While a request is outstanding they
-        // may be the start of its answer (a slow card still answering the previous tick), and
-        // stay. The time-out timer cannot tell: the decode of an earlier answer stops it.
-        // Characters the line still holds back for an answer that was awaited count too, though
-        // the buffer cannot see them yet, so the line is cleared whatever the buffer says.
-        if (outstandingRequests() == 0)
-            m_comm.setInBufferCount(0);
-        m_comm.setOutput(buildRequest(address, unit));
-    } catch (const CommError &) {
-        m_timeout.stop();
-        endExchange();
-        throw;
-    }
-    m_outstanding.sent(m_clock.elapsed());
+    // Characters still buffered while no request is outstanding belong to no answer we wait for:
+    // the tail of an overlong answer, or the end of one taken at its 32nd character. Left there
+    // they would sit in front of the next answer and mix two readings in one record, so they go
+    // before a new request is sent. While a request is outstanding they may be the start of its
+    // answer (a slow card still answering the previous tick), and stay. The time-out timer cannot
+    // tell: the decode of an earlier answer stops it. Characters the line still holds back for an
+    // answer that was awaited count too, though the buffer cannot see them yet, so the line is
+    // cleared whatever the buffer says.
+    if (outstandingRequests() == 0)
+        m_line.setInBufferCount(0);
+    m_line.setOutput(buildRequest(address, unit));
+    m_outstanding.sent(m_clock.nowMs());
     awaitRestOfAnswer();
-    if (!m_timeout.isActive())
-        m_timeout.start();
+    m_clock.startTimeout();
 }
 
 std::optional<QString> CardExchange::takeAnswer()
 {
-    if (m_comm.InBufferCount() < answerLength) {
+    if (m_line.InBufferCount() < answerLength) {
         awaitRestOfAnswer();
         return std::nullopt;
     }
-    m_timeout.stop();
-    m_outstanding.answered(m_clock.elapsed());
-    const QString answer = m_comm.Input();
+    m_clock.stopTimeout();
+    m_outstanding.answered(m_clock.nowMs());
+    const QString answer = m_line.Input();
     awaitRestOfAnswer();
     return answer;
 }
 
 void CardExchange::timedOut()
 {
-    m_timeout.stop();
+    m_clock.stopTimeout();
     endExchange();
-    m_comm.setInBufferCount(0);
+    m_line.setInBufferCount(0);
 }
 
 void CardExchange::endExchange()
 {
+    m_clock.stopTimeout();
     m_outstanding.clear();
-    awaitRestOfAnswer();
+    if (m_line.PortOpen())
+        awaitRestOfAnswer();
 }
 
 } // namespace tervalo

@@ -1,24 +1,16 @@
 #pragma once
 
 #include "device/outstandingrequests.h"
-#include "device/cardreading.h"
-#include "device/protocol.h"
 
-#include <QDateTime>
-#include <QElapsedTimer>
 #include <QList>
-#include <QLocale>
-#include <QObject>
 #include <QString>
 
-#include <array>
 #include <optional>
-
-class QTimer;
 
 namespace tervalo {
 
-class MSComm;
+class CardLine;
+class SessionClock;
 
 // The line settings of the card: 2400 baud, no parity, eight data bits, one stop bit.
 inline constexpr const char *cardLineSettings = "2400,N,8,1";
@@ -35,19 +27,14 @@ struct ProbedPort
     QString device;
 };
 
-// The exchange with one card over one serial control, with no window: opening the line with
-// the card's settings, the request, the collection of its answer, the time-out, the rule that
-// discards what belongs to no awaited answer, and the end of the exchange when the line is lost.
-// The main window's reading protocol and the headless logger both drive it and show its results
-// their own way.
-class CardExchange : public QObject
+// The exchange with one card over one line: opening the line with the card's settings, the
+// request, the collection of its answer, the answer's time-out (the exchange alone starts and
+// stops it), the rule that discards what belongs to no awaited answer, and the end of the
+// exchange when the line is lost. It decides nothing about the run; the acquisition session does.
+class CardExchange
 {
-    Q_OBJECT
 public:
-    // The time-out timer stays the caller's; its interval is the time an answer may take.
-    CardExchange(MSComm &comm, QTimer &timeout, QObject *parent = nullptr);
-
-    MSComm &comm() const { return m_comm; }
+    CardExchange(CardLine &line, SessionClock &clock);
 
     // Opens port number with the card's line settings; false when it does not open.
     bool openPort(int portNumber);
@@ -58,7 +45,8 @@ public:
     // numbers found stay those of the devices found.
     QList<ProbedPort> probePorts(int highest);
 
-    // Sends one request. Throws CommError when it cannot be sent; the exchange is over then.
+    // Sends one request and starts the time-out. Throws CommError when it cannot be sent; the
+    // caller then ends the exchange.
     void sendRequest(const QString &address, const QString &unit);
 
     // For every receive notification: the answer, taken from the buffer, once it is whole.
@@ -72,15 +60,14 @@ public:
     void endExchange();
 
     // Requests sent and not yet answered, timed out or failed.
-    int outstandingRequests() { return m_outstanding.count(m_clock.elapsed()); }
+    int outstandingRequests();
 
 private:
-    // Tells the serial control how many characters of the awaited answer are still missing.
+    // Tells the line how many characters of the awaited answer are still missing.
     void awaitRestOfAnswer();
 
-    MSComm &m_comm;
-    QTimer &m_timeout;
-    QElapsedTimer m_clock;
+    CardLine &m_line;
+    SessionClock &m_clock;
     OutstandingRequests m_outstanding;
 };
 

@@ -7,13 +7,16 @@
 #include <QStringList>
 
 #ifdef Q_OS_LINUX
+#include <poll.h>
 #include <termios.h>
 #endif
 
 namespace tervalo {
 
-MSComm::MSComm(QObject *parent) : QObject(parent)
+MSComm::MSComm(QObject *parent) : CardLine(parent)
 {
+    // A child, so that it moves along with the control to the thread that reads the card.
+    m_port.setParent(this);
     connect(&m_port, &QSerialPort::readyRead, this, &MSComm::receive);
     connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::portError);
 }
@@ -250,18 +253,47 @@ void MSComm::receive()
     m_receiving = false;
 }
 
+bool MSComm::lineGone() const
+{
+#ifdef Q_OS_LINUX
+    // A line that hung up (an adapter pulled out, the far end of a pseudo-terminal closed) says so
+    // in poll's answer, at once and for good. A line that is still there does not, even when a
+    // read of it has just returned nothing.
+    pollfd line{int(m_port.handle()), POLLIN, 0};
+    if (::poll(&line, 1, 0) < 0)
+        return false;
+    return (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return true;
+#endif
+}
+
 void MSComm::portError(QSerialPort::SerialPortError error)
 {
-    // A line that hangs up (an adapter pulled out, the far end of a pseudo-terminal closed) stays
-    // readable and reads nothing, for ever: the serial layer reports that as a read error, or as
-    // a vanished resource when the system says so. Either way the line is gone; kept open it
-    // would wake us without end. Failures of our own calls while opening and configuring the port
-    // come as other errors and are reported to the caller instead.
+    // A line that hangs up stays readable and reads nothing, for ever: the serial layer reports
+    // that as a read error, or as a vanished resource when the system says so. Kept open it would
+    // wake us without end, so the port is closed and the loss reported.
+    //
+    // A read that finds nothing is not always a hang-up, though. The serial layer reads when the
+    // event loop's poll said the line was readable. When a handler run earlier in the same turn
+    // of the loop has cleared the line's input meanwhile (the time-out's discard, or a new
+    // request's discard once nothing is awaited), which happens whenever this thread was held up
+    // past a time-out while an answer arrived, the read finds the line empty: with a wake-up
+    // count set for the awaited answer it fails with EAGAIN, which the serial layer reports as a
+    // vanished resource, and with none it returns 0 bytes, which it reports as a read error. The
+    // line is fine either way, and poll says so: the error is dropped and reading goes on.
+    //
+    // Failures of our own calls while opening and configuring the port come as other errors and
+    // are reported to the caller instead.
     switch (error) {
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
     case QSerialPort::UnknownError:
+        if (m_port.isOpen() && !m_configuring && !lineGone()) {
+            m_port.clearError();
+            return;
+        }
         break;
     default:
         return;

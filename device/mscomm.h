@@ -1,7 +1,8 @@
 #pragma once
 
+#include "device/cardline.h"
+
 #include <QMap>
-#include <QObject>
 #include <QSerialPort>
 #include <QString>
 
@@ -12,13 +13,10 @@ namespace tervalo {
 // "baud,parity,data,stop", ports addressed by number, text in and out with one character per
 // byte, a receive buffer of its own that is read whole, and one receive notification for every
 // character that arrives. Failures throw CommError with a number from commerror.h.
-class MSComm : public QObject
+class MSComm : public CardLine
 {
     Q_OBJECT
 public:
-    // Notification codes read through CommEvent() inside OnComm.
-    enum Event { comEvReceive = 2, comEventDeviceLost = 1010 };
-
     static constexpr int InBufferSize = 1024;
     static constexpr int OutBufferSize = 512;
 
@@ -26,27 +24,27 @@ public:
     ~MSComm() override;
 
     QString Settings() const { return m_settings; }
-    void setSettings(const QString &settings);
+    void setSettings(const QString &settings) override;
 
     int InputLen() const { return m_inputLen; }
-    void setInputLen(int length);
+    void setInputLen(int length) override;
 
     int RThreshold() const { return m_rThreshold; }
-    void setRThreshold(int threshold) { m_rThreshold = threshold; }
+    void setRThreshold(int threshold) override { m_rThreshold = threshold; }
 
     int CommPort() const { return m_commPort; }
-    void setCommPort(int portNumber);
+    void setCommPort(int portNumber) override;
 
-    bool PortOpen() const { return m_port.isOpen(); }
-    void setPortOpen(bool open);
+    bool PortOpen() const override { return m_port.isOpen(); }
+    void setPortOpen(bool open) override;
 
-    void setOutput(const QString &text);
-    QString Input();
+    void setOutput(const QString &text) override;
+    QString Input() override;
 
-    int InBufferCount() const { return int(m_input.size()); }
-    void setInBufferCount(int count);
+    int InBufferCount() const override { return int(m_input.size()); }
+    void setInBufferCount(int count) override;
 
-    int CommEvent() const { return m_commEvent; }
+    int CommEvent() const override { return m_commEvent; }
 
     // How many characters the reader still waits for before it can act: the rest of an answer.
     // Where the system allows it, the line then wakes us once those are all there instead of at
@@ -54,7 +52,7 @@ public:
     // after opening) waits for nothing: every character is delivered as it arrives, so stray
     // characters and a hang-up are seen at once. At most 255 is honoured, the system's limit.
     int CharactersAwaited() const { return m_awaited; }
-    void setCharactersAwaited(int count);
+    void setCharactersAwaited(int count) override;
 
     // How often the line has woken us to read since the control was made; for measuring.
     qint64 wakeUps() const { return m_wakeUps; }
@@ -63,17 +61,11 @@ public:
     // number opens the device it had at this moment, or fails when that device is gone, even
     // after another adapter plugged in has shifted the system's own list. Returns the highest
     // number. Until this is called, numbers follow the system's list of the moment.
-    int fixPortNumbering();
-    int highestPortNumber() const;
+    int fixPortNumbering() override;
+    int highestPortNumber() const override;
 
     // The device the open port was opened on (a path or "COMn"); empty while closed.
-    QString device() const { return m_port.isOpen() ? m_port.portName() : QString(); }
-
-signals:
-    void OnComm();
-    // The device went away under an open port (an unplugged USB adapter, a simulator that quit).
-    // The port is already closed when this is emitted.
-    void deviceLost();
+    QString device() const override { return m_port.isOpen() ? m_port.portName() : QString(); }
 
 private:
     struct LineSettings
@@ -88,6 +80,7 @@ private:
     void receive();
     void portError(QSerialPort::SerialPortError error);
     void applyAwaited();
+    bool lineGone() const;
 
     QSerialPort m_port;
     QString m_settings = QStringLiteral("9600,N,8,1");

@@ -1,5 +1,6 @@
 #include "history/historykeeper.h"
 
+#include "device/cardreading.h"
 #include "history/frmhistory.h"
 
 namespace tervalo {
@@ -41,6 +42,11 @@ void HistoryKeeper::recordTaken(const QDateTime &, const QString &record)
     m_records.append(line);
     if (m_window)
         m_window->recordTaken(line, logFile ? logFile() : QString());
+}
+
+void HistoryKeeper::readingTaken(const CardReading &reading)
+{
+    recordTaken(reading.when, reading.record);
 }
 
 } // namespace tervalo

@@ -11,6 +11,7 @@
 
 namespace tervalo {
 
+struct CardReading;
 
 // The main window's side of the history: it keeps the readings taken since the program started
 // and opens the history window, which it tells of every new reading.
@@ -27,6 +28,7 @@ public:
 
     void mnuHistory_Click();
     void recordTaken(const QDateTime &when, const QString &record);
+    void readingTaken(const tervalo::CardReading &reading);
 
     const RecordBuffer &records() const { return m_records; }
     frmHistory *window() const { return m_window; } // null while the window is closed

@@ -1,59 +1,43 @@
 #include "logger/cardlogger.h"
 
-#include "device/commerror.h"
-
-#include <QDateTime>
-
-#include <limits>
+#include "common/branding.h"
 
 namespace tervalo {
 
-namespace {
-
-const QString tickKey = QStringLiteral("commTimer");
-
-// The time an answer may take, as in the window.
-QTimer &answerTimeout(QTimer &timer)
-{
-    timer.setInterval(500);
-    return timer;
-}
-
-} // namespace
-
 CardLogger::CardLogger(FILE *out, FILE *err, QObject *parent)
-    : QObject(parent), m_out(out), m_err(err), m_exchange(m_comm, answerTimeout(m_timeout))
+    : QObject(parent), m_out(out), m_err(err)
 {
-    // The same time-out as the window: a coarse timer could cut off an answer arriving in time.
-    m_timeout.setTimerType(Qt::PreciseTimer);
-    m_timeout.setSingleShot(false);
-    connect(&m_timeout, &QTimer::timeout, this, &CardLogger::timedOut);
-    connect(&m_comm, &MSComm::OnComm, this, &CardLogger::received);
-    connect(&m_comm, &MSComm::deviceLost, this, &CardLogger::deviceLost);
-    connect(&m_timer, &HiResTimer::Timer, this, &CardLogger::tick);
-    m_duration.setSingleShot(true);
-    m_duration.setTimerType(Qt::PreciseTimer);
-    connect(&m_duration, &QTimer::timeout, this, &CardLogger::stop);
+    AcquisitionSession *session = m_session.session();
+    connect(session, &AcquisitionSession::readingTaken, this, &CardLogger::readingTaken);
+    connect(session, &AcquisitionSession::statusText, this, &CardLogger::statusText);
+    connect(session, &AcquisitionSession::runEnded, this, &CardLogger::runEnded);
+    connect(session, &AcquisitionSession::stateChanged, this, &CardLogger::stateChanged);
 }
 
 QList<ProbedPort> CardLogger::probePorts()
 {
-    return m_exchange.probePorts(m_comm.fixPortNumbering());
+    return m_session.call([](AcquisitionSession &s) { return s.probePorts(); });
 }
 
 bool CardLogger::start(const LoggerSetup &setup)
 {
     m_setup = setup;
-    if (!m_setup.logFile.isEmpty())
-        m_log.start(m_setup.logFile);
-    m_timer.Add(tickKey, m_setup.intervalMs);
-    if (!m_exchange.openPort(m_setup.portNumber))
-        return false;
-    // Like a continuous run in the window: the first reading one interval after the start.
-    m_timer.setEnabled(tickKey, true);
-    if (m_setup.durationMs > 0)
-        m_duration.start(int(qMin<qint64>(m_setup.durationMs, std::numeric_limits<int>::max())));
-    return true;
+    return m_session.call([&setup](AcquisitionSession &s) {
+        SessionSetup request;
+        request.address = setup.address;
+        request.unit = setup.unit;
+        request.checked = setup.checked;
+        s.setSetup(request);
+        s.setInterval(setup.intervalMs);
+        s.setKeepRunning(setup.keepRunning);
+        s.setLimits(setup.count, setup.durationMs);
+        s.setLogFile(setup.logFile);
+        if (!s.preparePort(setup.portNumber))
+            return false;
+        // Like a continuous run in the window: the first reading one interval after the start.
+        s.startRun();
+        return true;
+    });
 }
 
 void CardLogger::stop()
@@ -61,13 +45,24 @@ void CardLogger::stop()
     if (m_stopping)
         return;
     m_stopping = true;
-    m_timer.setEnabled(tickKey, false);
-    finishWhenIdle();
+    // Once nothing is awaited any more the session says it is idle; it may be so already.
+    if (m_session.call([](AcquisitionSession &s) {
+            s.stopRun();
+            return s.state();
+        }) == AcquisitionSession::State::Idle)
+        finish(m_status);
 }
 
-void CardLogger::finishWhenIdle()
+void CardLogger::runEnded(int, bool failed)
 {
-    if (m_exchange.outstandingRequests() == 0)
+    if (failed)
+        m_status = 1;
+    m_stopping = true;
+}
+
+void CardLogger::stateChanged(AcquisitionSession::State state)
+{
+    if (m_stopping && state == AcquisitionSession::State::Idle)
         finish(m_status);
 }
 
@@ -82,11 +77,21 @@ void CardLogger::finish(int status)
                      static_cast<long long>(m_lostRecords), qPrintable(m_setup.logFile));
         status = 1;
     }
-    m_timer.setEnabled(tickKey, false);
-    m_timeout.stop();
-    m_duration.stop();
-    m_exchange.closePort();
+    m_session.call([](AcquisitionSession &s) {
+        s.stopRun();
+        s.releasePort();
+    });
     emit finished(status);
+}
+
+void CardLogger::statusText(const QString &text)
+{
+    // An answer puts the default text back: the next failure is news again.
+    if (text == defaultStatusText()) {
+        m_lastMessage.clear();
+        return;
+    }
+    message(text);
 }
 
 void CardLogger::message(const QString &text)
@@ -99,46 +104,14 @@ void CardLogger::message(const QString &text)
     std::fflush(m_err);
 }
 
-void CardLogger::tick()
+void CardLogger::readingTaken(const CardReading &reading)
 {
-    if (m_stopping)
+    if (m_finished)
         return;
-    try {
-        if (m_reopen) {
-            // The same number, hence the same device: never another card.
-            if (!m_exchange.openPort(m_setup.portNumber)) {
-                message(lostDeviceText());
-                return;
-            }
-            m_reopen = false;
-        }
-        m_exchange.sendRequest(m_setup.address, m_setup.unit);
-    } catch (const CommError &error) {
-        sendFailed(error.code());
-    }
-}
-
-void CardLogger::received()
-{
-    if (m_comm.CommEvent() != MSComm::comEvReceive)
-        return;
-    const std::optional<QString> answer = m_exchange.takeAnswer();
-    if (!answer)
-        return;
-    const CardReading reading =
-        decodeAnswer(*answer, m_setup.checked, QDateTime::currentDateTime(), m_setup.unit);
-    // The log first: it is the record that must not be lost, whatever happens to the reader of
-    // the standard output.
-    if (!m_setup.logFile.isEmpty()) {
-        if (const int error = m_log.append(reading.record); error != 0) {
-            ++m_lostRecords;
-            message(writeErrorText(error));
-        } else {
-            m_lastMessage.clear(); // the next failure is news again
-        }
-    } else {
-        m_lastMessage.clear();
-    }
+    // The session has written the log first: it is the record that must not be lost, whatever
+    // happens to the reader of the standard output.
+    if (reading.logged && reading.logError != 0)
+        ++m_lostRecords;
     if (m_printing) {
         const QByteArray line = reading.record.toLocal8Bit() + '\n';
         if (std::fwrite(line.constData(), 1, size_t(line.size()), m_out) != size_t(line.size()) ||
@@ -152,48 +125,6 @@ void CardLogger::received()
         }
     }
     ++m_readings;
-    if (m_setup.count > 0 && m_readings >= m_setup.count)
-        stop();
-    if (m_stopping)
-        finishWhenIdle();
-}
-
-void CardLogger::timedOut()
-{
-    message(timeoutText());
-    m_exchange.timedOut();
-    if (m_stopping) {
-        finish(m_status);
-    } else if (!m_setup.keepRunning) {
-        m_status = 1;
-        finish(m_status);
-    }
-}
-
-void CardLogger::deviceLost()
-{
-    // The exchange has already forgotten the requests; the port is closed.
-    message(lostDeviceText());
-    if (m_stopping) {
-        finish(m_status);
-    } else if (m_setup.keepRunning) {
-        m_reopen = true;
-    } else {
-        m_status = 1;
-        finish(m_status);
-    }
-}
-
-void CardLogger::sendFailed(int code)
-{
-    message(sendFailureText(code));
-    if (m_setup.keepRunning) {
-        m_exchange.closePort();
-        m_reopen = true;
-    } else {
-        m_status = 1;
-        finish(m_status);
-    }
 }
 
 } // namespace tervalo

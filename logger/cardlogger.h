@@ -1,14 +1,10 @@
 #pragma once
 
-#include "acquisition/hirestimer.h"
-#include "device/cardexchange.h"
-#include "device/mscomm.h"
-#include "device/protocol.h"
-#include "output/logwriter.h"
+#include "acquisition/acquisitionsession.h"
+#include "acquisition/sessionthread.h"
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <array>
 #include <cstdio>
@@ -29,9 +25,9 @@ struct LoggerSetup
     qint64 durationMs = 0;    // time after which the run ends; 0: no limit
 };
 
-// Continuous readings with no window: the same exchange, sampling grid and log writer as the
-// window's, driven from the command line. Records go to standard output and to the log; the
-// window's status texts go to standard error.
+// Continuous readings with no window: the same acquisition session as the window's, on its own
+// thread, driven from the command line. Records go to standard output (the log is written by
+// the session); the session's messages go to standard error.
 class CardLogger : public QObject
 {
     Q_OBJECT
@@ -55,29 +51,21 @@ signals:
     void finished(int status);
 
 private:
-    void tick();
-    void received();
-    void timedOut();
-    void deviceLost();
-    void sendFailed(int code);
+    void readingTaken(const tervalo::CardReading &reading);
+    void statusText(const QString &text);
+    void runEnded(int runId, bool failed);
+    void stateChanged(tervalo::AcquisitionSession::State state);
     void message(const QString &text);
-    void finishWhenIdle();
     void finish(int status);
 
     LoggerSetup m_setup;
     FILE *m_out;
     FILE *m_err;
-    MSComm m_comm;
-    QTimer m_timeout;
-    CardExchange m_exchange;
-    HiResTimer m_timer;
-    QTimer m_duration;
-    LogWriter m_log;
+    SessionThread m_session;
     qint64 m_readings = 0;
     qint64 m_lostRecords = 0; // records the log refused
     bool m_printing = true;   // standard output still takes records
-    bool m_reopen = false;   // the port was given up; the next tick opens it again
-    bool m_stopping = false; // no more requests; end once nothing is outstanding
+    bool m_stopping = false;  // no more requests; end once nothing is outstanding
     int m_status = 0;
     bool m_finished = false;
     QString m_lastMessage;

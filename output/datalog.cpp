@@ -1,5 +1,6 @@
 #include "output/datalog.h"
 
+#include "device/cardreading.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -23,6 +24,7 @@ DataLog::~DataLog() = default;
 
 void DataLog::showMarkOfBox()
 {
+    emit logFileChanged(m_state.saveToDisk ? FileName : QString());
     // The menu item and the box are one switch; setChecked does not trigger the item, so this
     // never runs mnuSave_Click again.
     m_controls.mnuSave->setChecked(m_controls.chkSave->isChecked());
@@ -80,18 +82,11 @@ void DataLog::mnuSave_Click()
     showMarkOfBox();
 }
 
-void DataLog::saveData(const QString &data)
+void DataLog::readingTaken(const CardReading &reading)
 {
-    if (FileName.isEmpty())
+    if (!reading.logged)
         return;
-    // The file chosen is the one written, even where a caller set it directly.
-    if (m_writer.fileName() != FileName)
-        m_writer.start(FileName);
-    // The record is lost on failure; logging stays on so the next reading tries again, and the
-    // message stays up for as long as the cause does.
-    const int error = m_writer.append(data);
-    if (error != 0)
-        m_controls.lblStringDisplay->setText(writeErrorText(error));
+    m_writer.tally(reading.logError);
     showLogInTip();
 }
 

@@ -16,6 +16,8 @@ class QWidget;
 
 namespace tervalo {
 
+struct CardReading;
+
 // The main window's controls that the data log works on.
 struct DataLogControls
 {
@@ -41,14 +43,19 @@ public:
 
     void chkSave_Click();
     void mnuSave_Click();
-    // Appends data, one record without its line end, to the chosen file.
-    void saveData(const QString &data);
+    // Every reading: the account of what reached the log, for the box's tool tip. The record was
+    // written by the acquisition session, which also said so on the status line when it failed.
+    void readingTaken(const tervalo::CardReading &reading);
 
     QString Filter;   // the file types the dialog offers
     QString FileName; // the chosen log file; "" when there is none
 
     // The log in use or last used, as the box's tool tip tells it.
     const LogWriter &writer() const { return m_writer; }
+
+signals:
+    // Records go to this file from now on; "" when logging is off.
+    void logFileChanged(const QString &fileName);
 
 private:
     void showMarkOfBox();

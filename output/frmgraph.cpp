@@ -1,6 +1,6 @@
 #include "output/frmgraph.h"
 
-#include "app/twips.h"
+#include "common/twips.h"
 #include "common/seriescolours.h"
 #include "output/filedialog.h"
 #include "output/printing.h"

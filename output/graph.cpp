@@ -1,5 +1,6 @@
 #include "output/graph.h"
 
+#include "device/cardreading.h"
 #include "output/frmgraph.h"
 
 namespace tervalo {
@@ -26,8 +27,8 @@ void GraphPlot::cmdGraph_Click()
         // guarded pointer and the hooks as they are at the time of the print.
         const QPointer<GraphPlot> self(this);
         m_window->enableCommTimer = [self](bool on) {
-            if (self && self->m_hooks.enableCommTimer)
-                self->m_hooks.enableCommTimer(on);
+            if (self)
+                emit self->commTimerEnabled(on);
         };
         m_window->continuousFlag = [self] {
             return self && self->m_hooks.continuousFlag && self->m_hooks.continuousFlag();
@@ -57,10 +58,16 @@ void GraphPlot::initGraph()
     m_window->setData(graphData);
 }
 
-void GraphPlot::updateGraph()
+void GraphPlot::readingTaken(const CardReading &reading)
 {
-    pushReading(graphData, m_hooks.channelValue ? m_hooks.channelValue()
-                                                : std::array<qint16, graphChannels>{});
+    // A failed answer is plotted too, as six zeros, so the gap shows where it happened.
+    if (graphVisible())
+        updateGraph(reading.values());
+}
+
+void GraphPlot::updateGraph(const std::array<qint16, graphChannels> &channelValue)
+{
+    pushReading(graphData, channelValue);
     if (m_window)
         m_window->setData(graphData);
 }

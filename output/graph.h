@@ -13,13 +13,13 @@ namespace tervalo {
 
 class frmGraph;
 
-// What the graph needs from the rest of the main window. Unset hooks give "Raw", zeros, do
-// nothing and say no continuous run.
+struct CardReading;
+
+// What the graph needs from the rest of the main window. Unset hooks give "Raw" and say no
+// continuous run.
 struct GraphHooks
 {
     std::function<QString()> unitName;
-    std::function<std::array<qint16, graphChannels>()> channelValue;
-    std::function<void(bool)> enableCommTimer;
     std::function<bool()> continuousFlag;
 };
 
@@ -38,13 +38,19 @@ public:
     void mnuGraph_Click();
     // Labels the chart, titles its value axis with the current unit and clears the history.
     void initGraph();
-    // Adds the current reading as the newest point.
-    void updateGraph();
+    // Adds a reading's values as the newest point.
+    void updateGraph(const std::array<qint16, graphChannels> &channelValue);
+    // Every reading: plotted while the window is open.
+    void readingTaken(const tervalo::CardReading &reading);
 
     bool graphVisible() const;
     frmGraph *window() const { return m_window; } // null while the window is closed
 
     GraphData graphData{};
+
+signals:
+    // Printing pauses the sampling timer, and starts it again afterwards.
+    void commTimerEnabled(bool enabled);
 
 private:
     GraphHooks m_hooks;

@@ -26,13 +26,18 @@ int LogWriter::append(const QString &record)
     // The records are in the system's 8-bit code page with Windows line ends, as every earlier
     // version wrote them; spreadsheet imports of old and new logs must see the same bytes.
     const int error = appendLogRecord(m_fileName, (record + QStringLiteral("\r\n")).toLocal8Bit());
+    tally(error);
+    return error;
+}
+
+void LogWriter::tally(int error)
+{
     if (error == 0) {
         ++m_written;
     } else {
         m_lastError = error;
         m_lastErrorAt = QDateTime::currentDateTime();
     }
-    return error;
 }
 
 QString LogWriter::summary(bool logging) const

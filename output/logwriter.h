@@ -20,6 +20,10 @@ public:
     // the record is lost then, and the next one tries again.
     int append(const QString &record);
 
+    // Counts what became of one record: written (0) or lost with the system's error number. For
+    // a writer that only keeps the account of records another one wrote.
+    void tally(int error);
+
     qint64 recordsWritten() const { return m_written; }
     int lastError() const { return m_lastError; }
     QDateTime lastErrorAt() const { return m_lastErrorAt; }

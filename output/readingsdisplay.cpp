@@ -1,10 +1,12 @@
 #include "output/readingsdisplay.h"
 
+#include "device/cardreading.h"
 #include "settings/registrymanagement.h"
 
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPalette>
 #include <QRadioButton>
 
 namespace tervalo {
@@ -100,6 +102,41 @@ QString ReadingsDisplay::unitName() const
     if (m_controls.OptFahrenheit->isChecked())
         return QStringLiteral("Fahrenheit");
     return QStringLiteral("Raw");
+}
+
+void ReadingsDisplay::showReading(const CardReading &reading)
+{
+    for (int i = 0; i < channelCount; ++i)
+        m_controls.lblCh[size_t(i)]->setText(reading.label(i));
+    // The tool tip says which answer the texts come from, fresh or not.
+    const QString tip =
+        QStringLiteral("Answer received %1").arg(logDateTimeText(reading.when, QLatin1Char(' ')));
+    for (QLabel *label : m_controls.lblCh)
+        label->setToolTip(tip);
+    markReadings(false);
+}
+
+void ReadingsDisplay::readingsOutdated()
+{
+    markReadings(true);
+}
+
+void ReadingsDisplay::markReadings(bool stale)
+{
+    // Greyed, not changed: the texts keep their meaning ("Open", "Err", a reading). Only the
+    // text's colour changes; the boxes keep their white background.
+    if (stale == m_stale)
+        return;
+    m_stale = stale;
+    for (QLabel *label : m_controls.lblCh) {
+        QPalette palette = label->palette();
+        const QPalette &window = label->parentWidget() ? label->parentWidget()->palette() : palette;
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            palette.setColor(group, QPalette::WindowText,
+                             window.color(stale ? QPalette::Disabled : group, QPalette::WindowText));
+        }
+        label->setPalette(palette);
+    }
 }
 
 } // namespace tervalo

@@ -14,6 +14,8 @@ class QRadioButton;
 
 namespace tervalo {
 
+struct CardReading;
+
 struct ReadingsDisplayControls
 {
     QGroupBox *frameDataOutputSelect = nullptr;
@@ -51,12 +53,22 @@ public:
     // The unit name of the selected option, "Raw" when none is selected.
     QString unitName() const;
 
+    // A reading on the six labels: each channel's reading, "Open" or "Disabled", or "Err" on all
+    // six when the answer failed.
+    void showReading(const tervalo::CardReading &reading);
+    // The readings on show are older than the last request: it failed or timed out.
+    void readingsOutdated();
+    // True while the labels show values from an answer older than the last request.
+    bool readingsStale() const { return m_stale; }
+
 private:
     void selectUnit(const QString &letter);
+    void markReadings(bool stale);
 
     WindowState &m_state;
     ReadingsDisplayControls m_controls;
     ReadingsDisplayHooks m_hooks;
+    bool m_stale = false;
 };
 
 } // namespace tervalo

@@ -71,11 +71,17 @@ struct Host
         cycle = std::make_unique<AcquisitionCycle>(
             state, AcquisitionControls{cmdRead, cmdContinuous, mnuContinuous, cmbSampleRate,
                                        lblStringDisplay});
-        cycle->setHooks({[this] { ++requests; }, [this](bool on) { controlStates.append(on); }});
-        cycle->createTimer();
+        cycle->setHooks({[this](bool on) { controlStates.append(on); }});
+        // What the session would be told.
+        QObject::connect(cycle.get(), &AcquisitionCycle::readRequested, [this] { ++requests; });
+        QObject::connect(cycle.get(), &AcquisitionCycle::intervalChosen, [this](int ms) { m_interval = ms; });
+        QObject::connect(cycle.get(), &AcquisitionCycle::runStarted, [this] { m_running = true; });
+        QObject::connect(cycle.get(), &AcquisitionCycle::runStopped, [this] { m_running = false; });
     }
-    int interval() const { return cycle->hiResTimer()->interval(commTimer); }
-    bool running() const { return cycle->hiResTimer()->isEnabled(commTimer); }
+    int interval() const { return m_interval; }
+    bool running() const { return m_running; }
+    int m_interval = 250;
+    bool m_running = false;
 
     QWidget window;
     QPushButton *cmdRead = new QPushButton(&window);
@@ -314,24 +320,6 @@ private slots:
         QCOMPARE(host.requests, 1);
     }
 
-    void tickKeys_data()
-    {
-        QTest::addColumn<QString>("sKey");
-        QTest::addColumn<int>("requests");
-        QTest::newRow("commTimer") << "commTimer" << 1;
-        QTest::newRow("other case") << "CommTimer" << 0;
-        QTest::newRow("trailing blank") << "commTimer " << 0;
-        QTest::newRow("empty") << "" << 0;
-    }
-    void tickKeys()
-    {
-        QFETCH(QString, sKey);
-        QFETCH(int, requests);
-        Host host;
-        emit host.cycle->hiResTimer()->Timer(sKey);
-        QCOMPARE(host.requests, requests);
-    }
-
     void typedRate_data()
     {
         QTest::addColumn<QString>("text"); // the edit field; null: no entry selected
@@ -379,19 +367,23 @@ private slots:
         QCOMPARE(storedRate(), 7);
     }
 
-    void continuousRunAtFastestRate()
+    // A run the session ended by itself puts the window back to idle; one the user already
+    // stopped, or an earlier run, does not start it again.
+    void sessionEndedRun()
     {
         Host host;
-        host.cycle->fillRateList(0);
+        host.cycle->fillRateList(8);
+        int runId = 0;
+        QObject::connect(host.cycle.get(), &AcquisitionCycle::runStarted, [&](int id) { runId = id; });
         host.cmdContinuous->click();
-        QTest::qWait(2000);
-        host.cmdContinuous->click();
-        // Six ticks of 333 ms in two seconds; a busy machine may miss one or two, never add any.
-        QVERIFY2(host.requests >= 4 && host.requests <= 6,
-                 qPrintable(QString::number(host.requests)));
-        const int atStop = host.requests;
-        QTest::qWait(500);
-        QCOMPARE(host.requests, atStop);
+        host.cycle->sessionEndedRun(runId - 1); // an earlier run's end, arriving late
+        QVERIFY(host.state.continuousFlag);
+        host.cycle->sessionEndedRun(runId);
+        QVERIFY(!host.state.continuousFlag);
+        QCOMPARE(host.cmdContinuous->text(), QStringLiteral("&Continuous"));
+        QVERIFY(!host.running());
+        host.cycle->sessionEndedRun(runId); // said twice: still idle
+        QVERIFY(!host.state.continuousFlag);
     }
 
     void priorityNeverRealTime()

@@ -127,14 +127,14 @@ void DeviceLinkTest::invalidPortEntry()
     QFETCH(int, expectedIndex);
     LinkWindow w;
     w->ports->probePorts(0);
-    QVERIFY(w->MSComm1->PortOpen());
+    QVERIFY(w.view().portOpen);
     w->cmbPort->clear();
     w->cmbPort->addItems(entries);
     w->cmbPort->setCurrentIndex(selected);
     w->ports->cmbPort_LostFocus();
     QCOMPARE(w.status(), QStringLiteral("Invalid Comm Port"));
     QCOMPARE(w->cmbPort->currentIndex(), expectedIndex);
-    QVERIFY(!w->MSComm1->PortOpen());
+    QVERIFY(!w.view().portOpen);
 }
 
 void DeviceLinkTest::typedPortEntry_data()
@@ -159,10 +159,10 @@ void DeviceLinkTest::typedPortEntry()
     w->ports->cmbPort_LostFocus();
     QCOMPARE(w->cmbPort->currentIndex(), expectedIndex);
     QCOMPARE(w->cmbPort->currentText(), w->cmbPort->itemText(expectedIndex));
-    QCOMPARE(w->MSComm1->PortOpen(), accepted);
+    QCOMPARE(w.view().portOpen, accepted);
     QCOMPARE(w.status(), accepted ? defaultStatus : QStringLiteral("Invalid Comm Port"));
     if (accepted)
-        QCOMPARE(w->MSComm1->device(), second.linkPath());
+        QCOMPARE(w.view().device, second.linkPath());
 }
 
 void DeviceLinkTest::unavailablePortThenReadFails()
@@ -175,14 +175,14 @@ void DeviceLinkTest::unavailablePortThenReadFails()
     w->ports->cmbPort_LostFocus();
     QCOMPARE(w.status(), QStringLiteral("Comm Port Not Available"));
     QCOMPARE(w->cmbPort->currentIndex(), 0);
-    QVERIFY(!w->MSComm1->PortOpen());
+    QVERIFY(!w.view().portOpen);
     QCOMPARE(storedSetting("Port No"), RegValue::fromNumber(0));
 
     // The first entry is shown selected, but nothing opened it: a reading fails to send.
     w->cmdRead->click();
-    QCOMPARE(w.status(),
+    QTRY_COMPARE(w.status(),
              QStringLiteral("Error 8018 received. If problem persists please restart Tervalo."));
-    QVERIFY(!w->tmrTimeout->isActive());
+    QVERIFY(!w.view().timeoutActive);
 }
 
 void DeviceLinkTest::leavingThePortListReopensIt()
@@ -190,25 +190,25 @@ void DeviceLinkTest::leavingThePortListReopensIt()
     SimulatorProcess second;
     LinkWindow w;
     QVERIFY(startSecondCard(second, w));
-    QCOMPARE(w->MSComm1->device(), m_sim->linkPath());
+    QCOMPARE(w.view().device, m_sim->linkPath());
     QCOMPARE(w->cmbPort->itemData(1, Qt::ToolTipRole).toString(), second.linkPath());
 
     w->cmbPort->setCurrentIndex(1);
     w->ports->cmbPort_LostFocus();
-    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QCOMPARE(w.view().device, second.linkPath());
     QCOMPARE(storedSetting("Port No"), RegValue::fromNumber(1));
 
     // Unchanged, the port is still closed and opened again: a partial answer in the receive
     // buffer does not survive it.
     second.command(QStringLiteral("fault short"));
     QTest::qWait(100);
-    w->MSComm1->setOutput(QStringLiteral("t0ca"));
-    QTRY_VERIFY(w->MSComm1->InBufferCount() > 0);
+    w->acquisitionThread->post([](tervalo::AcquisitionSession &s) { s.line().setOutput(QStringLiteral("t0ca")); });
+    QTRY_VERIFY(w.view().inBufferCount > 0);
     w->lblStringDisplay->setText(QStringLiteral("an old message"));
     w->ports->cmbPort_LostFocus();
-    QVERIFY(w->MSComm1->PortOpen());
-    QCOMPARE(w->MSComm1->device(), second.linkPath());
-    QCOMPARE(w->MSComm1->InBufferCount(), 0);
+    QVERIFY(w.view().portOpen);
+    QCOMPARE(w.view().device, second.linkPath());
+    QCOMPARE(w.view().inBufferCount, 0);
     QCOMPARE(w.status(), defaultStatus);
 
     // An adapter plugged in later sorts first in the system's list, but port 2 still means the
@@ -217,17 +217,17 @@ void DeviceLinkTest::leavingThePortListReopensIt()
     QVERIFY(newcomer.start({QStringLiteral("--no-pacing"), QStringLiteral("--link"),
                             QStringLiteral("aa-newcomer")}));
     w->ports->cmbPort_LostFocus();
-    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QCOMPARE(w.view().device, second.linkPath());
     w->sysInfo->announceSuspend();
     w->cmdRead->click();
-    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QTRY_COMPARE(w.view().device, second.linkPath());
     QCOMPARE(w->cmbPort->itemData(1, Qt::ToolTipRole).toString(), second.linkPath());
 
     // Gone, it fails as any port that does not open; it is never replaced by another device.
     second.stop();
     w->ports->cmbPort_LostFocus();
     QCOMPARE(w.status(), QStringLiteral("Comm Port Not Available"));
-    QVERIFY(!w->MSComm1->PortOpen());
+    QVERIFY(!w.view().portOpen);
 }
 
 void DeviceLinkTest::probeSelectsRememberedPosition_data()
@@ -251,8 +251,8 @@ void DeviceLinkTest::probeSelectsRememberedPosition()
     QCOMPARE(w->cmbPort->itemText(0), QStringLiteral("1"));
     QCOMPARE(w->cmbPort->itemText(1), QStringLiteral("2"));
     QCOMPARE(w->cmbPort->currentIndex(), expected);
-    QVERIFY(w->MSComm1->PortOpen());
-    QCOMPARE(w->MSComm1->device(), expected == 1 ? second.linkPath() : m_sim->linkPath());
+    QVERIFY(w.view().portOpen);
+    QCOMPARE(w.view().device, expected == 1 ? second.linkPath() : m_sim->linkPath());
 }
 
 void DeviceLinkTest::probeWithoutPorts()
@@ -263,7 +263,7 @@ void DeviceLinkTest::probeWithoutPorts()
     QCOMPARE(w->cmbPort->count(), 0);
     QCOMPARE(w->cmbPort->currentIndex(), -1);
     w->cmdRead->click();
-    QCOMPARE(w.status(),
+    QTRY_COMPARE(w.status(),
              QStringLiteral("Error 8018 received. If problem persists please restart Tervalo."));
 }
 
@@ -271,24 +271,26 @@ void DeviceLinkTest::suspendStopsAndNextReadReopens()
 {
     LinkWindow w;
     w->ports->probePorts(0);
-    w->state.continuousFlag = true;
-    w->protocol->requestData();
-    QVERIFY(w->tmrTimeout->isActive());
+    w.startQuietRun();
+    w.requestData();
+    QVERIFY(w.view().timeoutActive);
     w->sysInfo->announceSuspend();
-    QVERIFY(w->state.suspendFlag);
-    QVERIFY(!w->tmrTimeout->isActive());
-    QVERIFY(!w->MSComm1->PortOpen());
-    QCOMPARE(w.probe.stopCalls, 1);
+    const SessionView suspended = w.view();
+    QVERIFY(suspended.suspendFlag);
+    QVERIFY(!suspended.timeoutActive);
+    QVERIFY(!suspended.portOpen);
+    QTRY_COMPARE(w.probe.stopCalls, 1);
     QVERIFY(!w->state.continuousFlag);
+    QCOMPARE(w->cmdContinuous->text(), QStringLiteral("&Continuous"));
 
     const int before = int(m_sim->requests().size());
     w->cmdRead->click();
-    QVERIFY(w->MSComm1->PortOpen());
-    QVERIFY(!w->state.suspendFlag);
+    QVERIFY(w.view().portOpen);
+    QVERIFY(!w.view().suspendFlag);
     QVERIFY(m_sim->waitForRequests(before + 1, 3000));
-    QTRY_VERIFY_WITH_TIMEOUT(!w->tmrTimeout->isActive(), 3000);
-    QCOMPARE(w.status(), defaultStatus);
-    QVERIFY(!w->lblCh[0]->text().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.view().timeoutActive, 3000);
+    QTRY_COMPARE(w.status(), defaultStatus);
+    QTRY_VERIFY(!w->lblCh[0]->text().isEmpty());
 }
 
 void DeviceLinkTest::focusLossOnlyWhenTheFocusMovesOn()

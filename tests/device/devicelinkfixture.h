@@ -3,7 +3,10 @@
 // What the device link tests share: a main window whose handlers record what they pass on to the
 // other subsystems, a private settings store and a private folder for card simulators.
 
+#include "acquisition/acquisitioncycle.h"
 #include "app/frmmain.h"
+#include "device/cardreading.h"
+#include "tests/support/sessionview.h"
 #include "common/branding.h"
 #include "device/sysinfo.h"
 #include "device/mscomm.h"
@@ -25,14 +28,12 @@ using tervalo::SimulatorProcess;
 
 struct LinkProbe
 {
-    int stopCalls = 0;
-    int graphUpdates = 0;
-    bool graphVisible = false;
-    QStringList records;
-    QStringList order; // "graph" and "log", as the hooks were called
+    int stopCalls = 0;  // runs the session ended by itself
+    QStringList records; // every reading's record, logged or not
+    QList<std::array<qint16, 6>> values; // and what the graph is given of it
 };
 
-// A main window with its device link rewired to record the hooks into a probe.
+// A main window with a probe on the acquisition session's signals.
 class LinkWindow
 {
 public:
@@ -40,21 +41,20 @@ public:
     {
         window = std::make_unique<tervalo::frmMain>();
         window->state.tempType = QStringLiteral("c");
-        tervalo::DeviceLinkHooks hooks;
-        hooks.cmdContinuous_Click = [this] {
-            ++probe.stopCalls;
-            window->state.continuousFlag = !window->state.continuousFlag;
-        };
-        hooks.graphVisible = [this] { return probe.graphVisible; };
-        hooks.updateGraph = [this] {
-            ++probe.graphUpdates;
-            probe.order << QStringLiteral("graph");
-        };
-        hooks.saveData = [this](const QString &record) {
-            probe.records.append(record);
-            probe.order << QStringLiteral("log");
-        };
-        window->setDeviceLinkHooks(hooks);
+        // Answers nobody asked for are read as Celsius too.
+        window->acquisitionThread->post([](tervalo::AcquisitionSession &s) {
+            tervalo::SessionSetup setup = s.setup();
+            setup.unit = QStringLiteral("c");
+            s.setSetup(setup);
+        });
+        tervalo::AcquisitionSession *session = window->acquisitionThread->session();
+        QObject::connect(session, &tervalo::AcquisitionSession::readingTaken, &m_context,
+                         [this](const tervalo::CardReading &reading) {
+                             probe.records.append(reading.record);
+                             probe.values.append(reading.values());
+                         });
+        QObject::connect(session, &tervalo::AcquisitionSession::runEnded, &m_context,
+                         [this] { ++probe.stopCalls; });
     }
 
     tervalo::frmMain *operator->() const { return window.get(); }
@@ -66,9 +66,25 @@ public:
             texts << label->text();
         return texts;
     }
+    SessionView view() const { return sessionView(*window->acquisitionThread); }
+    // A continuous run whose grid never ticks during a test (one an hour), for failures to end.
+    void startQuietRun()
+    {
+        window->cmbSampleRate->setCurrentIndex(8);
+        window->acquisition->updateWait();
+        window->acquisition->cmdContinuous_Click();
+    }
+    // One request straight from the session, as a tick sends it: no setup taken from the window.
+    void requestData()
+    {
+        window->acquisitionThread->post([](tervalo::AcquisitionSession &s) { s.requestData(); });
+    }
 
     LinkProbe probe;
     std::unique_ptr<tervalo::frmMain> window;
+
+private:
+    QObject m_context;
 };
 
 // Every test program keeps its settings and simulators to itself.

@@ -2,10 +2,9 @@
 // of acquisition, shortcuts, and continuous readings from a card simulator.
 
 #include "acquisition/acquisitioncycle.h"
-#include "acquisition/hirestimer.h"
 #include "app/frmmain.h"
 #include "common/branding.h"
-#include "device/mscomm.h"
+#include "device/protocol.h"
 #include "device/portnumbering.h"
 #include "history/historykeeper.h"
 #include "output/datalog.h"
@@ -14,7 +13,9 @@
 #include "output/graph.h"
 #include "settings/registryfile.h"
 #include "settings/registrymanagement.h"
+#include "output/readingsdisplay.h"
 #include "tests/support/scripteddialog.h"
+#include "tests/support/sessionview.h"
 #include "tests/support/simulatorprocess.h"
 
 #include <QAction>
@@ -49,7 +50,18 @@ void store(const char *name, int16_t value)
     RegistryManagement::saveNumberSetting(name, value);
 }
 
-const QString timeoutText = QStringLiteral("Communications timeout - Check cables and address settings");
+SessionView view(const frmMain &w)
+{
+    return sessionView(*w.acquisitionThread);
+}
+
+// What the graph is given for a label's text: its rounded number, 0 when it has none.
+qint16 plotted(const QLabel *label)
+{
+    return tervalo::readingValue(label->text()).value_or(0);
+}
+
+const QString timeoutMessage = QStringLiteral("Communications timeout - Check cables and address settings");
 
 } // namespace
 
@@ -133,11 +145,11 @@ void MainWindowTest::firstRun()
         QVERIFY(box->isChecked());
     QCOMPARE(w->txtAddress->text(), QStringLiteral("0"));
     QCOMPARE(w->cmbPort->currentText(), QStringLiteral("1"));
-    QVERIFY(w->MSComm1->PortOpen());
+    QVERIFY(view(*w).portOpen);
     QCOMPARE(w->cmbSampleRate->count(), 9);
     QCOMPARE(w->cmbSampleRate->currentText(), QStringLiteral("3sps"));
-    QCOMPARE(w->acquisition->hiResTimer()->interval(QStringLiteral("commTimer")), 333);
-    QVERIFY(!w->acquisition->hiResTimer()->isEnabled(QStringLiteral("commTimer")));
+    QCOMPARE(view(*w).interval, 333);
+    QVERIFY(!view(*w).gridEnabled);
     QVERIFY(w->OptRaw->isChecked());
     QCOMPARE(w->state.tempType, QStringLiteral("r"));
     QCOMPARE(w->lblTemp[5]->text(), QStringLiteral("Raw"));
@@ -177,10 +189,10 @@ void MainWindowTest::lastRunRestored()
     for (int i = 0; i < 6; ++i)
         QCOMPARE(w->chkCh[i]->isChecked(), expected[i]);
     QCOMPARE(w->cmbPort->currentIndex(), 1);
-    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QCOMPARE(view(*w).device, second.linkPath());
     QCOMPARE(w->txtAddress->text(), QStringLiteral("3"));
     QCOMPARE(w->cmbSampleRate->currentText(), QStringLiteral("1sph"));
-    QCOMPARE(w->acquisition->hiResTimer()->interval(QStringLiteral("commTimer")), 3600000);
+    QCOMPARE(view(*w).interval, 3600000);
     QVERIFY(w->OptFahrenheit->isChecked());
     QCOMPARE(w->state.tempType, QStringLiteral("f"));
     QCOMPARE(w->lblTemp[0]->text(), QStringLiteral("Fahrenheit"));
@@ -192,7 +204,7 @@ void MainWindowTest::unitClickIsStoredAtOnce()
     w->cmdGraph->click();
     w->cmdRead->click();
     QTRY_VERIFY(!w->lblCh[0]->text().isEmpty());
-    QCOMPARE(w->graph->graphData[graphPoints - 1][1], w->protocol->channelValue[1]);
+    QTRY_COMPARE(w->graph->graphData[graphPoints - 1][1], plotted(w->lblCh[1]));
     QTest::mouseClick(w->OptCelsius, Qt::LeftButton, {}, QPoint(5, 5));
     QVERIFY(w->OptCelsius->isChecked());
     // The open graph starts again in the new unit.
@@ -238,7 +250,7 @@ void MainWindowTest::controlStatesFollowTheRun()
         const QString caption = running ? QStringLiteral("&Stop") : QStringLiteral("&Continuous");
         QCOMPARE(w->cmdContinuous->text(), caption);
         QCOMPARE(w->mnuContinuous->text(), caption);
-        QCOMPARE(w->acquisition->hiResTimer()->isEnabled(QStringLiteral("commTimer")), running);
+        QCOMPARE(view(*w).gridEnabled, running);
         for (QWidget *control : locked)
             QVERIFY2(control->isEnabled() == !running, qPrintable(control->objectName()));
         QCOMPARE(w->OptCelsius->isEnabled(), !running);
@@ -317,17 +329,18 @@ void MainWindowTest::timeoutStopsARunButLeavesIdleAlone()
     w->txtAddress->setText(QStringLiteral("6")); // nobody answers there
 
     w->cmdRead->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), timeoutText, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), timeoutMessage, 2000);
+    QTest::qWait(50);
     QVERIFY(!w->state.continuousFlag);
     QCOMPARE(w->cmdContinuous->text(), QStringLiteral("&Continuous"));
 
     w->lblStringDisplay->clear();
     w->cmdContinuous->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), timeoutText, 3000);
-    QVERIFY(!w->state.continuousFlag);
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), timeoutMessage, 3000);
+    QTRY_VERIFY(!w->state.continuousFlag);
     QCOMPARE(w->cmdContinuous->text(), QStringLiteral("&Continuous"));
     QVERIFY(w->cmdRead->isEnabled());
-    QVERIFY(!w->acquisition->hiResTimer()->isEnabled(QStringLiteral("commTimer")));
+    QVERIFY(!view(*w).gridEnabled);
 }
 
 void MainWindowTest::keepRunningSwitch_data()
@@ -391,22 +404,22 @@ void MainWindowTest::keepRunningOutlastsATimeoutAndMarksTheReadings()
     QVERIFY(w->lblCh[0]->toolTip().startsWith(QStringLiteral("Answer received ")));
 
     w->mnuKeepRunning->trigger();
-    w->txtAddress->setText(QStringLiteral("6")); // nobody answers there
+    QVERIFY(m_sim->command(QStringLiteral("fault no-answer")));
     w->cmdContinuous->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), timeoutText, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), timeoutMessage, 3000);
     // The run goes on, asking again at every tick; the old readings stay, greyed.
     const qsizetype asked = m_sim->requests().size();
     QVERIFY(m_sim->waitForRequests(int(asked) + 2, 3000));
     QVERIFY(w->state.continuousFlag);
-    QVERIFY(w->protocol->readingsStale());
+    QVERIFY(w->display->readingsStale());
     QCOMPARE(greyed(), 6);
     for (int i = 0; i < 6; ++i)
         QCOMPARE(w->lblCh[i]->text(), shown[i]);
 
     // The card answers again: fresh readings in the window's own colour.
-    w->txtAddress->setText(QStringLiteral("0"));
+    QVERIFY(m_sim->command(QStringLiteral("fault none")));
     QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), defaultStatusText(), 3000);
-    QVERIFY(!w->protocol->readingsStale());
+    QTRY_VERIFY(!w->display->readingsStale());
     QCOMPARE(greyed(), 0);
     w->cmdContinuous->click();
     QVERIFY(!w->state.continuousFlag);
@@ -419,7 +432,7 @@ void MainWindowTest::rescanKeepsTheDeviceInUse()
                           QStringLiteral("second")}));
     store("Port No", 1);
     auto w = loaded();
-    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QCOMPARE(view(*w).device, second.linkPath());
     QCOMPARE(w->mnuRescanPorts->text(), QStringLiteral("&Rescan Ports"));
 
     // A card plugged in since the start sorts first; the one in use keeps its selection.
@@ -430,8 +443,8 @@ void MainWindowTest::rescanKeepsTheDeviceInUse()
     w->mnuRescanPorts->trigger();
     QCOMPARE(w->cmbPort->count(), 3);
     QCOMPARE(w->cmbPort->currentIndex(), 2);
-    QVERIFY(w->MSComm1->PortOpen());
-    QCOMPARE(w->MSComm1->device(), second.linkPath());
+    QVERIFY(view(*w).portOpen);
+    QCOMPARE(view(*w).device, second.linkPath());
     QCOMPARE(stored("Port No"), RegValue::fromNumber(2));
     w->cmdRead->click();
     QVERIFY(second.waitForRequests(1, 3000));
@@ -441,7 +454,7 @@ void MainWindowTest::rescanKeepsTheDeviceInUse()
     w->mnuRescanPorts->trigger();
     QCOMPARE(w->cmbPort->count(), 2);
     QCOMPARE(w->cmbPort->currentIndex(), 0);
-    QCOMPARE(w->MSComm1->device(), newcomer.linkPath());
+    QCOMPARE(view(*w).device, newcomer.linkPath());
     QCOMPARE(stored("Port No"), RegValue::fromNumber(0));
 }
 
@@ -463,7 +476,7 @@ void MainWindowTest::invalidRate()
     QCOMPARE(w->lblStringDisplay->text(), QStringLiteral("Invalid Sample Rate"));
     QCOMPARE(w->cmbSampleRate->currentIndex(), 0);
     QCOMPARE(w->cmbSampleRate->currentText(), QStringLiteral("3sps"));
-    QCOMPARE(w->acquisition->hiResTimer()->interval(QStringLiteral("commTimer")), 333);
+    QCOMPARE(view(*w).interval, 333);
 }
 
 void MainWindowTest::rateIsStoredWhenTheFocusLeaves()
@@ -477,7 +490,7 @@ void MainWindowTest::rateIsStoredWhenTheFocusLeaves()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QTRY_VERIFY(!w->cmbSampleRate->hasFocus());
     QCOMPARE(stored("SampleRate"), RegValue::fromNumber(5));
-    QCOMPARE(w->acquisition->hiResTimer()->interval(QStringLiteral("commTimer")), 60000);
+    QCOMPARE(view(*w).interval, 60000);
 }
 
 void MainWindowTest::continuousRunAtThreePerSecond()
@@ -492,7 +505,7 @@ void MainWindowTest::continuousRunAtThreePerSecond()
     // Ticks at 333, 666, ... 1998 ms: six requests, each answered within the interval.
     const int requests = int(m_sim->requests().size());
     QVERIFY2(requests >= 5 && requests <= 7, qPrintable(QString::number(requests)));
-    QTRY_VERIFY_WITH_TIMEOUT(!w->tmrTimeout->isActive(), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(!view(*w).timeoutActive, 1000);
     QCOMPARE(w->lblStringDisplay->text(), defaultStatusText());
     for (QLabel *label : w->lblCh)
         QCOMPARE(label->text().size(), 4);
@@ -505,9 +518,9 @@ void MainWindowTest::closingWhileRunningStopsTheRun()
     auto w = loaded();
     w->cmdContinuous->click();
     w->close();
-    QVERIFY(!w->MSComm1->PortOpen());
+    QVERIFY(!view(*w).portOpen);
     QVERIFY(!w->state.continuousFlag);
-    QVERIFY(!w->acquisition->hiResTimer()->isEnabled(QStringLiteral("commTimer")));
+    QVERIFY(!view(*w).gridEnabled);
 }
 
 void MainWindowTest::runLogsAndPlotsEveryReading()
@@ -527,7 +540,7 @@ void MainWindowTest::runLogsAndPlotsEveryReading()
     w->cmdContinuous->click();
     QTRY_VERIFY_WITH_TIMEOUT(m_sim->requests().size() >= 4, 4000);
     w->cmdContinuous->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!w->tmrTimeout->isActive(), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(!view(*w).timeoutActive, 1000);
 
     QFile file(log);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -544,7 +557,8 @@ void MainWindowTest::runLogsAndPlotsEveryReading()
     }
     // The newest reading is the rightmost point; the disabled channel stays at zero.
     const auto &newest = w->graph->graphData[49];
-    QCOMPARE(newest, w->protocol->channelValue);
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(newest[size_t(i)], plotted(w->lblCh[i]));
     QCOMPARE(newest[2], qint16(0));
     QCOMPARE(w->graph->graphData[49 - records], (std::array<qint16, 6>{}));
     // The history holds every reading, and its window shows the log as it grew.
@@ -554,7 +568,7 @@ void MainWindowTest::runLogsAndPlotsEveryReading()
     QCOMPARE(shown.shownUnit(), 'c');
     QVERIFY(std::isnan(shown.value(records - 1, 2)));
     // With the card's tenths, where the graph rounds to whole numbers.
-    QCOMPARE(shown.value(records - 1, 0), w->protocol->channelText[0].right(4).toFloat());
+    QCOMPARE(shown.value(records - 1, 0), w->lblCh[0]->text().toFloat());
 }
 
 void MainWindowTest::resizingMovesNothing()

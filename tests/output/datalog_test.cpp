@@ -25,6 +25,9 @@
 #include <functional>
 #include <memory>
 
+#include "acquisition/acquisitionsession.h"
+#include "tests/support/sessionfakes.h"
+
 using namespace tervalo;
 
 namespace {
@@ -59,6 +62,14 @@ struct LogWindow
     QLabel *status = new QLabel(&window);
     FakeDialog dialog;
     DataLog log{state, {chkSave, mnuSave, status, &window}, &dialog};
+    // The session writes the records, to the file the switches chose, and says when it cannot.
+    test::FakeLine line;
+    test::FakeClock clock;
+    AcquisitionSession session{line, clock};
+    QMetaObject::Connection toSession =
+        QObject::connect(&log, &DataLog::logFileChanged, &session, &AcquisitionSession::setLogFile);
+    QMetaObject::Connection fromSession =
+        QObject::connect(&session, &AcquisitionSession::statusText, status, &QLabel::setText);
 };
 
 QByteArray contents(const QString &path)
@@ -117,13 +128,14 @@ void DataLogTest::records()
     QFETCH(QByteArray, mend);
     QFETCH(QStringList, records);
     LogWindow w;
+    w.session.setLogFile(path(QStringLiteral("log.csv")));
     w.log.FileName = path(QStringLiteral("log.csv"));
     if (!existing.isEmpty()) {
         QFile file(w.log.FileName);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(existing) == existing.size());
     }
     for (const QString &record : records)
-        w.log.saveData(record);
+        w.session.saveData(record);
     // Unquoted and unchanged, each ending in CR LF; nothing before them touched.
     QCOMPARE(contents(w.log.FileName), existing + mend + (records.join("\r\n") + "\r\n").toLatin1());
 }
@@ -172,7 +184,7 @@ void DataLogTest::switches()
     w.dialog.whileOpen = [&] {
         loggingWhileOpen = w.state.saveToDisk;
         if (w.state.saveToDisk)
-            w.log.saveData(valid);
+            w.session.saveData(valid);
     };
 
     if (viaMenu)
@@ -278,10 +290,10 @@ void DataLogTest::writeErrorUntilCauseGoes()
         QVERIFY(QDir().mkpath(file));
     LogWindow w;
     w.state.saveToDisk = true;
-    w.log.FileName = file;
+    w.session.setLogFile(file);
     for (int reading = 0; reading < 2; ++reading) {
         w.status->setText(QStringLiteral("reading"));
-        w.log.saveData(valid);
+        w.session.saveData(valid);
         QCOMPARE(w.status->text(),
                  QStringLiteral("Error %1 was encountered when writing to disk.").arg(error));
     }
@@ -289,7 +301,7 @@ void DataLogTest::writeErrorUntilCauseGoes()
 
     QVERIFY(folderInTheWay ? QDir(file).removeRecursively() : QDir().mkpath(path("sub")));
     w.status->setText(QStringLiteral("reading"));
-    w.log.saveData(valid);
+    w.session.saveData(valid);
     QCOMPARE(w.status->text(), QStringLiteral("reading"));
     QCOMPARE(contents(file), valid.toLatin1() + "\r\n");
 }

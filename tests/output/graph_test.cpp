@@ -37,8 +37,8 @@ struct Fixture
 {
     Fixture()
     {
-        plot.setHooks({[this] { return unit; }, [this] { return value; },
-                       [this](bool on) { timerCalls << on; }, [this] { return continuous; }});
+        plot.setHooks({[this] { return unit; }, [this] { return continuous; }});
+        QObject::connect(&plot, &GraphPlot::commTimerEnabled, [this](bool on) { timerCalls << on; });
         plot.cmdGraph_Click();
         catchMessages();
     }
@@ -53,7 +53,7 @@ struct Fixture
     {
         for (int k = 1; k <= readings; ++k) {
             value = reading(k);
-            plot.updateGraph();
+            plot.updateGraph(value);
         }
     }
     Reading value{};
@@ -153,7 +153,7 @@ void GraphTest::windowFollowsReadings()
     for (int k = 1; k <= 51; ++k) {
         f.value = k == 20 ? Reading{} : reading(k);
         f.value[2] = 0;
-        f.plot.updateGraph();
+        f.plot.updateGraph(f.value);
     }
     compareChart(window, f.plot.graphData);
     QCOMPARE(f.plot.graphData[graphPoints - 1], f.value);
@@ -185,7 +185,7 @@ void GraphTest::valueAxisFollowsHistory()
     Fixture f;
     for (int i = 0; i < readings.size() + steady; ++i) {
         f.value.fill(qint16(i < readings.size() ? readings[i] : 20));
-        f.plot.updateGraph();
+        f.plot.updateGraph(f.value);
     }
     frmGraph *window = f.plot.window();
     compareChart(window, f.plot.graphData);
