@@ -2,6 +2,7 @@
 // or a small board beside the oven. Same exchange, sampling grid and log format as the window.
 
 #include "acquisition/ratetable.h"
+#include "common/cardrules.h"
 #include "device/cardexchange.h"
 #include "logger/cardlogger.h"
 #include "settings/startupsettings.h"
@@ -161,20 +162,18 @@ int main(int argc, char *argv[])
     setup.checked = stored.checked;
     setup.address = stored.address;
     setup.unit = stored.unit;
-    const int rateIndex = RegistryManagement::savedSampleRateIndex;
-    QString rate = QString::fromLatin1(rateListCodes[rateIndex >= 0 && size_t(rateIndex) < rateListCodes.size()
-                                                         ? size_t(rateIndex) : 0]
-                                           .data());
+    QString rate = QString::fromLatin1(
+        rateListCodes[size_t(listPositionOrFirst(RegistryManagement::savedSampleRateIndex,
+                                                 int(rateListCodes.size())))]
+            .data());
     if (parser.isSet(addressOption)) {
         setup.address = parser.value(addressOption);
-        if (setup.address.size() != 1 || setup.address[0] < QLatin1Char('0') ||
-            setup.address[0] > QLatin1Char('7'))
+        if (!isCardAddress(setup.address))
             return usageError(QStringLiteral("--address must be 0 to 7"));
     }
     if (parser.isSet(unitOption)) {
         setup.unit = parser.value(unitOption);
-        if (setup.unit != QLatin1String("r") && setup.unit != QLatin1String("c") &&
-            setup.unit != QLatin1String("f"))
+        if (!isUnitLetter(setup.unit))
             return usageError(QStringLiteral("--unit must be r, c or f"));
     }
     if (parser.isSet(rateOption))
@@ -235,10 +234,10 @@ int main(int argc, char *argv[])
                                .arg(parser.value(deviceOption)));
     } else {
         // The window's remembered list position; beyond today's list, the first port.
-        const int index = RegistryManagement::savedPortIndex;
         if (ports.isEmpty())
             return failure(QStringLiteral("no serial port opens (see --list-ports)"));
-        setup.portNumber = ports[index >= 0 && index < ports.size() ? index : 0].number;
+        setup.portNumber =
+            ports[listPositionOrFirst(RegistryManagement::savedPortIndex, int(ports.size()))].number;
     }
 
     // SIGINT and SIGTERM end the run after the reading in progress, through the event loop.
