@@ -343,11 +343,11 @@ void frmMain::Form_Load()
     SetPriority(-2, 256);
     acquisition->createTimer();
     RegistryManagement::ensureDefaultSettings();
-    RegistryManagement::applySettings(*this);
+    const RegistryManagement::AppliedSettings applied = RegistryManagement::applySettings(*this);
     state.keepRunning = RegistryManagement::savedKeepRunning();
     mnuKeepRunning->setChecked(state.keepRunning);
-    ports->probePorts(RegistryManagement::savedPortIndex);
-    acquisition->fillRateList(RegistryManagement::savedSampleRateIndex);
+    ports->probePorts(applied.portListPosition);
+    acquisition->fillRateList(applied.rateListPosition);
     state.continuousFlag = false;
     setAppHelpFile();
 }

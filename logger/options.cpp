@@ -90,9 +90,9 @@ QString canonicalDevice(const QString &device)
 StoredChoices readStoredChoices()
 {
     ChoicesWindow window;
-    RegistryManagement::applySettings(window);
-    window.choices.portListPosition = RegistryManagement::savedPortIndex;
-    window.choices.rateListPosition = RegistryManagement::savedSampleRateIndex;
+    const RegistryManagement::AppliedSettings applied = RegistryManagement::applySettings(window);
+    window.choices.portListPosition = applied.portListPosition;
+    window.choices.rateListPosition = applied.rateListPosition;
     return window.choices;
 }
 

@@ -4,9 +4,6 @@
 
 namespace RegistryManagement {
 
-int16_t savedPortIndex = 0;
-int16_t savedSampleRateIndex = 0;
-
 namespace {
 
 const char *const channelNames[6] = {"Channel 1", "Channel 2", "Channel 3",
@@ -100,18 +97,20 @@ static RegValue storedOr(const char *name, RegValue fallback)
     return value.isEmpty() ? fallback : value;
 }
 
-void applySettings(SettingsWindow &window)
+AppliedSettings applySettings(SettingsWindow &window)
 {
+    AppliedSettings applied;
     for (int i = 0; i < 6; ++i) {
         int16_t value = numberOr(storedOr(channelNames[i], RegValue::fromNumber(1)), 1);
         if (value < 0 || value > 2)
             value = 1;
         window.setChannelValue(i, value);
     }
-    savedPortIndex = numberOr(stored("Port No"), 0);
+    applied.portListPosition = numberOr(stored("Port No"), 0);
     window.setAddressText(storedOr("Address", RegValue::fromNumber(0)).asText());
-    savedSampleRateIndex = numberOr(stored("SampleRate"), 0);
+    applied.rateListPosition = numberOr(stored("SampleRate"), 0);
     window.setDataOutputValueToTrue(storedOr("Data Output", RegValue::fromText("r")).asText());
+    return applied;
 }
 
 } // namespace RegistryManagement
