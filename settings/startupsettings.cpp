@@ -41,8 +41,13 @@ std::optional<int16_t> toInt16(const RegValue &value)
             return std::nullopt;
         const char *begin = t.data() + first;
         const char *end = t.data() + last + 1;
-        if (*begin == '+')
+        // A plus is how a person writes a positive number; from_chars takes only a minus, and a
+        // minus after the plus makes no number at all.
+        if (*begin == '+') {
             ++begin;
+            if (begin != end && *begin == '-')
+                return std::nullopt;
+        }
         const auto [ptr, ec] = std::from_chars(begin, end, number);
         if (ec != std::errc() || ptr != end)
             return std::nullopt;

@@ -168,6 +168,15 @@ TEST(StartupConversions, ToInt16)
         {RegValue::fromText("40000"), std::nullopt},
         {RegValue::fromText(""), std::nullopt},
         {RegValue::fromText("3x"), std::nullopt},
+        // A plus typed by hand, as a person writes a positive number.
+        {RegValue::fromText("+3"), 3},
+        {RegValue::fromText(" +3 "), 3},
+        {RegValue::fromText("+32767"), 32767},
+        {RegValue::fromText("+32768"), std::nullopt},
+        {RegValue::fromText("+"), std::nullopt},
+        {RegValue::fromText("++3"), std::nullopt},
+        {RegValue::fromText("+-3"), std::nullopt},
+        {RegValue::fromText("+ 3"), std::nullopt},
     };
     for (const Case &c : cases)
         EXPECT_EQ(toInt16(c.value), c.expected) << c.value.asText();
