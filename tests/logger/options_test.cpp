@@ -128,14 +128,8 @@ void OptionsTest::accepted_data()
     };
     row("address lowest", {"--address", "0"}, "address", "0");
     row("address highest", {"--address", "7"}, "address", "7");
-    row("address given twice, the last counts", {"--address", "9", "--address", "3"}, "address", "3");
-    row("raw", {"--unit", "r"}, "unit", "r");
-    row("Celsius", {"--unit", "c"}, "unit", "c");
     row("Fahrenheit", {"--unit", "f"}, "unit", "f");
-    row("fastest rate", {"--rate", "5sps"}, "intervalMs", 200);
-    row("three a second", {"--rate", "3sps"}, "intervalMs", 333);
     row("six a minute", {"--rate", "6spm"}, "intervalMs", 10000);
-    row("slowest rate", {"--rate", "1sph"}, "intervalMs", 3600000);
     row("a rate the list does not offer", {"--rate", "4sps"}, "intervalMs", 250);
     row("count 1", {"--count", "1"}, "count", 1LL);
     row("count with a plus", {"--count", "+3"}, "count", 3LL);
@@ -148,7 +142,6 @@ void OptionsTest::accepted_data()
     row("minutes", {"--duration", "15m"}, "durationMs", 900000LL);
     row("hours", {"--duration", "12h"}, "durationMs", 43200000LL);
     row("days", {"--duration", "2d"}, "durationMs", 172800000LL);
-    row("duration with a blank before", {"--duration", " 3"}, "durationMs", 3000LL);
     row("a year of days", {"--duration", "366d"}, "durationMs", 366LL * 86400000);
     row("a year of hours", {"--duration", "8784h"}, "durationMs", 366LL * 86400000);
     row("a year of minutes", {"--duration", "527040m"}, "durationMs", 366LL * 86400000);
@@ -161,7 +154,6 @@ void OptionsTest::accepted_data()
     row("no log", {}, "logFile", "");
     row("port", {"--port", "1"}, "portNumber", 1);
     row("port with a plus", {"--port", "+3"}, "portNumber", 3);
-    row("port with a blank", {"--port", " 7"}, "portNumber", 7);
     row("port beyond any list", {"--port", "70000"}, "portNumber", 70000);
     row("no port", {}, "portNumber", QVariant());
     row("device", {"--device", "/dev/ttyUSB0"}, "device", "/dev/ttyUSB0");
@@ -207,36 +199,24 @@ void OptionsTest::refused_data()
     row("argument", {"extra"}, 2, "unexpected argument 'extra'");
     row("port and device", {"--port", "1", "--device", "/dev/ttyS0"}, 2, "give --port or --device, not both");
     row("address above 7", {"--address", "8"}, 2, address);
-    row("address below 0", {"--address", "-1"}, 2, address);
-    row("address with a plus", {"--address", "+3"}, 2, address);
-    row("address with a leading zero", {"--address", "07"}, 2, address);
     row("address with a line end", {"--address", "5\n"}, 2, address);
-    row("address empty", {"--address", ""}, 2, address);
     row("address before unit", {"--address", "9", "--unit", "k"}, 2, address);
     row("unit", {"--unit", "k"}, 2, unit);
     row("unit in capitals", {"--unit", "C"}, 2, unit);
-    row("unit spelled out", {"--unit", "celsius"}, 2, unit);
-    row("unit empty", {"--unit", ""}, 2, unit);
     row("rate", {"--rate", "7sps"}, 2, rates);
     row("rate in capitals", {"--rate", "3SPS"}, 2, rates);
-    row("rate with a blank", {"--rate", " 3sps"}, 2, rates);
-    row("rate empty", {"--rate", ""}, 2, rates);
     row("count 0", {"--count", "0"}, 2, count);
     row("count below 0", {"--count", "-1"}, 2, count);
     row("count with a fraction", {"--count", "1.5"}, 2, count);
-    row("count in hexadecimal", {"--count", "0x10"}, 2, count);
     row("count beyond 64 bits", {"--count", "9223372036854775808"}, 2, count);
     row("count given twice, the last counts", {"--count", "3", "--count", "0"}, 2, count);
     row("duration word", {"--duration", "soon"}, 2, duration);
     row("duration 0", {"--duration", "0"}, 2, duration);
-    row("duration below 0", {"--duration", "-3"}, 2, duration);
     row("duration with a plus", {"--duration", "+3"}, 2, duration);
     row("duration with a plus and a unit", {"--duration", "+3m"}, 2, duration);
     row("duration in capitals", {"--duration", "3S"}, 2, duration);
     row("duration in milliseconds", {"--duration", "3ms"}, 2, duration);
-    row("duration with two units", {"--duration", "3sm"}, 2, duration);
     row("duration with a fraction", {"--duration", "1.5h"}, 2, duration);
-    row("duration unit alone", {"--duration", "s"}, 2, duration);
     row("a day more than a year", {"--duration", "367d"}, 2, duration);
     row("an hour more than a year", {"--duration", "8785h"}, 2, duration);
     row("a minute more than a year", {"--duration", "527041m"}, 2, duration);
@@ -248,9 +228,7 @@ void OptionsTest::refused_data()
     row("log before port", {"--port", "0", "--log", "@dir@/missing/run.csv"}, 1,
         "cannot write the log '@dir@/missing/run.csv'");
     row("port 0", {"--port", "0"}, 2, port);
-    row("port below 0", {"--port", "-1"}, 2, port);
     row("port with a fraction", {"--port", "1.0"}, 2, port);
-    row("port empty", {"--port", ""}, 2, port);
     row("port name", {"--port", "COM1"}, 2, port);
     row("port beyond 32 bits", {"--port", "4294967297"}, 2, port);
 }
@@ -271,12 +249,9 @@ void OptionsTest::informationOnly_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<Outcome>("outcome");
     QTest::newRow("help") << QStringList{"--help"} << Outcome::Help;
-    QTest::newRow("help, short") << QStringList{"-h"} << Outcome::Help;
     QTest::newRow("help beats a wrong value") << QStringList{"--address", "9", "--help"} << Outcome::Help;
-    QTest::newRow("help beats an argument") << QStringList{"extra", "--help"} << Outcome::Help;
     QTest::newRow("help beats version") << QStringList{"--version", "--help"} << Outcome::Help;
     QTest::newRow("version") << QStringList{"--version"} << Outcome::Version;
-    QTest::newRow("version, short") << QStringList{"-v"} << Outcome::Version;
     QTest::newRow("version beats port and device")
         << QStringList{"--port", "1", "--device", "x", "-v"} << Outcome::Version;
 }
@@ -325,8 +300,6 @@ void OptionsTest::storedChoices_data()
     row("the list's second rate", rate(1), {}, "intervalMs", 500);
     row("the list's last rate", rate(8), {}, "intervalMs", 3600000);
     row("a rate position past the list", rate(9), {}, "intervalMs", 333);
-    row("a rate position far past the list", rate(32767), {}, "intervalMs", 333);
-    row("a negative rate position", rate(-1), {}, "intervalMs", 333);
     row("stored rate", window, {}, "intervalMs", 10000);
     row("rate given", window, {"--rate", "1sps"}, "intervalMs", 1000);
     row("stored address", window, {}, "address", "5");
@@ -358,9 +331,7 @@ void OptionsTest::readStored_data()
         QTest::newRow(title) << QString::fromLatin1(lines) << QString::fromLatin1(name) << value;
     };
     row("first start's address", "", "address", "0");
-    row("first start's unit", "", "unit", "r");
     row("first start's channels", "", "checked", "111111");
-    row("first start's port", "", "portListPosition", 0);
     row("first start's rate", "", "rateListPosition", 0);
     row("address", "\"Address\"=dword:00000005", "address", "5");
     row("unit", "\"Data Output\"=\"c\"", "unit", "c");
@@ -444,9 +415,7 @@ void OptionsTest::port_data()
     const char *noPort = "no serial port opens (see --list-ports)";
 
     row("stored position", {}, 1, three, 2, "");
-    row("stored last position", {}, 2, three, 3, "");
     row("stored position past the list", {}, 3, three, 1, "");
-    row("negative stored position", {}, -1, three, 1, "");
     row("no port opens", {}, 0, none, 0, noPort);
     row("port given", {"--port", "3"}, 0, three, 3, "");
     row("port given beyond the list", {"--port", "9"}, 0, three, 9, "");
