@@ -1,6 +1,7 @@
 #include "acquisition/acquisitioncycle.h"
 
 #include "acquisition/ratetable.h"
+#include "common/cardrules.h"
 #include "common/focusloss.h"
 #include "settings/registrymanagement.h"
 
@@ -60,8 +61,7 @@ void AcquisitionCycle::fillRateList(int savedSampleRateIndex)
         completer->setCaseSensitivity(Qt::CaseSensitive);
     // A position stored by another version, or edited by hand, must not leave the list without a
     // selection: the first rate is the one a new user starts with.
-    const bool inList = savedSampleRateIndex >= 0 && savedSampleRateIndex < list->count();
-    list->setCurrentIndex(inList ? savedSampleRateIndex : 0);
+    list->setCurrentIndex(listPositionOrFirst(savedSampleRateIndex, list->count()));
     updateWait();
 }
 

@@ -8,6 +8,7 @@
 #include "app/images/productimages.h"
 #include "common/twips.h"
 #include "common/branding.h"
+#include "common/cardrules.h"
 #include "common/focusloss.h"
 #include "device/sysinfo.h"
 #include "history/historykeeper.h"
@@ -110,7 +111,7 @@ void frmMain::createControls()
         white.setColor(QPalette::Window, Qt::white);
         lblCh[i]->setPalette(white);
         lblTemp[i] = place<QLabel>(frmChSelect, QStringLiteral("lblTemp%1").arg(i),
-                                   twipsRect(2760, unitTops[i], 975, 255), QStringLiteral("Raw"));
+                                   twipsRect(2760, unitTops[i], 975, 255), unitName(QStringLiteral("r")));
     }
     lblPortNo = rightAligned(place<QLabel>(frmChSelect, QStringLiteral("lblPortNo"),
                                            twipsRect(120, 2280, 975, 255), QStringLiteral("Comm Port #")));
@@ -327,12 +328,12 @@ void frmMain::Form_Load()
     SetPriority(-2, 256);
     // "commTimer" was made with the session: 250 ms, not running until continuous mode starts.
     RegistryManagement::ensureDefaultSettings();
-    RegistryManagement::applySettings(*this);
+    const RegistryManagement::AppliedSettings applied = RegistryManagement::applySettings(*this);
     state.keepRunning = RegistryManagement::savedKeepRunning();
     mnuKeepRunning->setChecked(state.keepRunning);
     tellKeepRunning();
-    ports->probePorts(RegistryManagement::savedPortIndex);
-    acquisition->fillRateList(RegistryManagement::savedSampleRateIndex);
+    ports->probePorts(applied.portListPosition);
+    acquisition->fillRateList(applied.rateListPosition);
     state.continuousFlag = false;
     setAppHelpFile();
 }

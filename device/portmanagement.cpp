@@ -2,6 +2,7 @@
 
 #include "acquisition/sessionthread.h"
 #include "common/branding.h"
+#include "common/cardrules.h"
 #include "common/focusloss.h"
 #include "device/cardline.h"
 #include "device/commerror.h"
@@ -64,7 +65,7 @@ void PortManagement::fillPortList(const QString &selectDevice, int fallbackIndex
     // A remembered position beyond today's list (an adapter was unplugged since) falls back to
     // the first port rather than to no port at all.
     if (index < 0)
-        index = fallbackIndex >= 0 && fallbackIndex < list->count() ? fallbackIndex : 0;
+        index = listPositionOrFirst(fallbackIndex, list->count());
     list->setCurrentIndex(index);
     if (!preparePort(selectedPortNumber()))
         m_session.post([](AcquisitionSession &s) { s.setSuspendFlag(true); });
@@ -165,7 +166,7 @@ void PortManagement::txtAddress_LostFocus()
     // Exactly one character: a pasted "5" with a line end after it is not an address.
     QLineEdit *box = m_controls.txtAddress;
     const QString text = box->text();
-    if (text.size() == 1 && text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('7')) {
+    if (isCardAddress(text)) {
         RegistryManagement::saveNumberSetting("Address", qint16(box->text().toInt()));
         m_controls.lblStringDisplay->setText(defaultStatusText());
         return;

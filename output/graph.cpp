@@ -1,5 +1,6 @@
 #include "output/graph.h"
 
+#include "common/cardrules.h"
 #include "device/cardreading.h"
 #include "output/frmgraph.h"
 
@@ -51,7 +52,7 @@ void GraphPlot::initGraph()
     graphData = GraphData{};
     if (!m_window)
         return;
-    const QString unit = m_hooks.unitName ? m_hooks.unitName() : QStringLiteral("Raw");
+    const QString unit = m_hooks.unitName ? m_hooks.unitName() : unitName(QStringLiteral("r"));
     m_window->labelSeries();
     m_window->setValueAxisTitle(QStringLiteral("Temperature ") + unit);
     m_window->showLegend();

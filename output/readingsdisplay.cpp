@@ -1,6 +1,7 @@
 #include "output/readingsdisplay.h"
 
 #include "device/cardreading.h"
+#include "common/cardrules.h"
 #include "settings/registrymanagement.h"
 
 #include <QCoreApplication>
@@ -54,13 +55,7 @@ void ReadingsDisplay::selectUnit(const QString &letter)
 
 void ReadingsDisplay::updateTempType()
 {
-    QString name;
-    if (m_state.tempType == QLatin1String("r"))
-        name = QStringLiteral("Raw");
-    else if (m_state.tempType == QLatin1String("c"))
-        name = QStringLiteral("Celsius");
-    else if (m_state.tempType == QLatin1String("f"))
-        name = QStringLiteral("Fahrenheit");
+    const QString name = tervalo::unitName(m_state.tempType);
     for (QLabel *label : m_controls.lblTemp) {
         if (!name.isEmpty())
             label->setText(name);
@@ -98,10 +93,10 @@ void ReadingsDisplay::setDataOutputValueToTrue(const QString &dataOutput)
 QString ReadingsDisplay::unitName() const
 {
     if (m_controls.OptCelsius->isChecked())
-        return QStringLiteral("Celsius");
+        return tervalo::unitName(QStringLiteral("c"));
     if (m_controls.OptFahrenheit->isChecked())
-        return QStringLiteral("Fahrenheit");
-    return QStringLiteral("Raw");
+        return tervalo::unitName(QStringLiteral("f"));
+    return tervalo::unitName(QStringLiteral("r"));
 }
 
 void ReadingsDisplay::showReading(const CardReading &reading)

@@ -4,9 +4,6 @@
 
 namespace RegistryManagement {
 
-int16_t savedPortIndex = 0;
-int16_t savedSampleRateIndex = 0;
-
 namespace {
 
 const char *const channelNames[6] = {"Channel 1", "Channel 2", "Channel 3",
@@ -44,8 +41,13 @@ std::optional<int16_t> toInt16(const RegValue &value)
             return std::nullopt;
         const char *begin = t.data() + first;
         const char *end = t.data() + last + 1;
-        if (*begin == '+')
+        // A plus is how a person writes a positive number; from_chars takes only a minus, and a
+        // minus after the plus makes no number at all.
+        if (*begin == '+') {
             ++begin;
+            if (begin != end && *begin == '-')
+                return std::nullopt;
+        }
         const auto [ptr, ec] = std::from_chars(begin, end, number);
         if (ec != std::errc() || ptr != end)
             return std::nullopt;
@@ -100,18 +102,20 @@ static RegValue storedOr(const char *name, RegValue fallback)
     return value.isEmpty() ? fallback : value;
 }
 
-void applySettings(SettingsWindow &window)
+AppliedSettings applySettings(SettingsWindow &window)
 {
+    AppliedSettings applied;
     for (int i = 0; i < 6; ++i) {
         int16_t value = numberOr(storedOr(channelNames[i], RegValue::fromNumber(1)), 1);
         if (value < 0 || value > 2)
             value = 1;
         window.setChannelValue(i, value);
     }
-    savedPortIndex = numberOr(stored("Port No"), 0);
+    applied.portListPosition = numberOr(stored("Port No"), 0);
     window.setAddressText(storedOr("Address", RegValue::fromNumber(0)).asText());
-    savedSampleRateIndex = numberOr(stored("SampleRate"), 0);
+    applied.rateListPosition = numberOr(stored("SampleRate"), 0);
     window.setDataOutputValueToTrue(storedOr("Data Output", RegValue::fromText("r")).asText());
+    return applied;
 }
 
 } // namespace RegistryManagement

@@ -24,15 +24,21 @@ public:
     virtual void setDataOutputValueToTrue(const std::string &dataOutput) = 0;
 };
 
-// The remembered list positions, read by the window's load step once it has filled its lists.
-extern int16_t savedPortIndex;
-extern int16_t savedSampleRateIndex;
-
 void ensureDefaultSettings();
 // Whether a continuous run outlasts its failures: "Keep Running" is 1. Missing, or anything else
 // (a typo, a text), is off, the behaviour of a program that never had the switch.
 bool savedKeepRunning();
-void applySettings(SettingsWindow &window);
+
+// What the start-up step read for the window to apply later: the remembered list positions,
+// which only mean something once the window has filled its lists. Each is the stored number as
+// it is, possibly beyond today's list; the list decides what that selects.
+struct AppliedSettings
+{
+    int16_t portListPosition = 0;
+    int16_t rateListPosition = 0;
+};
+// Puts the stored choices into the window's controls and returns the list positions.
+[[nodiscard]] AppliedSettings applySettings(SettingsWindow &window);
 
 // The conversions used when a stored value is applied. A text is read as a decimal number;
 // nothing comes back for a value that is no 16-bit number at all.

@@ -3,6 +3,8 @@
 
 #include "tests/support/simulatorprocess.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -64,8 +66,11 @@ private slots:
     void cleanup();
 
     void fiveSecondsAtThreeASecond();
+    void choicesReachTheRun();
     void refusedAtTheStart_data();
     void refusedAtTheStart();
+    void informationOnly_data();
+    void informationOnly();
     void signalEndsAfterTheRecordInProgress_data();
     void signalEndsAfterTheRecordInProgress();
     void anUnpluggedCard_data();
@@ -93,6 +98,7 @@ void LoggerTest::init()
 void LoggerTest::cleanup()
 {
     m_sim.reset();
+    QFile::remove(m_dir.filePath(QStringLiteral("config/Quillmar/Tervalo.reg")));
 }
 
 void LoggerTest::start(QProcess &process, const QStringList &args)
@@ -124,6 +130,41 @@ void LoggerTest::fiveSecondsAtThreeASecond()
     QCOMPARE(m_sim->requests().first(), QStringLiteral("t0ca"));
 }
 
+// What the command line and the window's stored choices say arrives in the run itself.
+void LoggerTest::choicesReachTheRun()
+{
+    QVERIFY(m_sim->start({QStringLiteral("--address"), QStringLiteral("5")}));
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("config/Quillmar")));
+    QFile store(m_dir.filePath(QStringLiteral("config/Quillmar/Tervalo.reg")));
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write("Windows Registry Editor Version 5.00\n\n"
+                "[HKEY_CURRENT_USER\\Software\\Quillmar\\Tervalo]\n"
+                "\"Address\"=dword:00000005\n"
+                "\"Channel 2\"=dword:00000000\n");
+    store.close();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QProcess logger;
+    start(logger, {QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--unit"),
+                   QStringLiteral("f"), QStringLiteral("--rate"), QStringLiteral("1sps"),
+                   QStringLiteral("--count"), QStringLiteral("3")});
+    QVERIFY(finished(logger, 15000));
+    QCOMPARE(logger.exitCode(), 0);
+    // The first reading comes one interval after the start: a second each, not the stored rate's
+    // third of a second.
+    QVERIFY2(elapsed.elapsed() >= 2900, qPrintable(QString::number(elapsed.elapsed())));
+    QCOMPARE(m_sim->requests(), QStringList(3, QStringLiteral("t5fa")));
+    const QList<QByteArray> lines = logger.readAllStandardOutput().split('\n');
+    QCOMPARE(lines.size(), 3 + 1);
+    for (int i = 0; i < 3; ++i) {
+        const QList<QByteArray> items = lines[i].split(',');
+        QCOMPARE(items.size(), 3 + 6 + 1);
+        QCOMPARE(items[2], QByteArray("f"));
+        QCOMPARE(items[4], QByteArray("disabled"));
+        QVERIFY(items[3] != "disabled");
+    }
+}
+
 void LoggerTest::refusedAtTheStart_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -132,15 +173,11 @@ void LoggerTest::refusedAtTheStart_data()
     const auto row = [](const char *name, const QStringList &args, int status, const char *message) {
         QTest::newRow(name) << args << status << QString::fromUtf8(message);
     };
-    row("unknown option", {"--frobnicate"}, 2, "Unknown option 'frobnicate'");
-    row("rate", {"--rate", "7sps"}, 2, "--rate must be one of 5sps, 4sps, 3sps");
-    row("rate in capitals", {"--rate", "3SPS"}, 2, "--rate must be one of");
-    row("address", {"--address", "8"}, 2, "--address must be 0 to 7");
-    row("address with a line end", {"--address", "5\n"}, 2, "--address must be 0 to 7");
-    row("unit", {"--unit", "k"}, 2, "--unit must be r, c or f");
-    row("count", {"--count", "0"}, 2, "--count must be a whole number above 0");
-    row("duration", {"--duration", "soon"}, 2, "--duration must be a time");
-    row("port and device", {"--port", "1", "--device", "/dev/ttyS0"}, 2, "not both");
+    // Every option's refused values are in options_test; these few show the way each kind of
+    // refusal leaves the program.
+    row("unknown option", {"--frobnicate"}, 2,
+        "tervalo-log: Unknown option 'frobnicate'.\nTry 'tervalo-log --help'.\n");
+    row("address", {"--address", "8"}, 2, "tervalo-log: --address must be 0 to 7\nTry 'tervalo-log --help'.\n");
     row("port nobody has", {"--port", "99"}, 1, "cannot open port 99: Comm Port Not Available");
     row("device nobody has", {"--device", "/dev/no-such-tty"}, 1, "cannot open '/dev/no-such-tty'");
     row("log in a missing folder", {"--port", "1", "--log", "/nonexistent/folder/run.csv"}, 1,
@@ -161,6 +198,28 @@ void LoggerTest::refusedAtTheStart()
     QVERIFY2(err.contains(message), qPrintable(err));
     QCOMPARE(logger.readAllStandardOutput(), QByteArray());
     QCOMPARE(m_sim->requests().size(), 0);
+}
+
+void LoggerTest::informationOnly_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("start"); // of standard output
+    QTest::newRow("help") << QStringList{"--help"} << "Usage: ";
+    QTest::newRow("version") << QStringList{"--version"} << "tervalo-log " TERVALO_VERSION "\n";
+}
+
+void LoggerTest::informationOnly()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, start);
+    QProcess logger;
+    this->start(logger, args);
+    QVERIFY(finished(logger, 10000));
+    QCOMPARE(logger.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(logger.exitCode(), 0);
+    QCOMPARE(logger.readAllStandardError(), QByteArray());
+    const QString out = QString::fromLocal8Bit(logger.readAllStandardOutput());
+    QVERIFY2(out.startsWith(start), qPrintable(out));
 }
 
 void LoggerTest::signalEndsAfterTheRecordInProgress_data()

@@ -555,6 +555,8 @@ void MainWindowTest::runLogsAndPlotsEveryReading()
         QCOMPARE(fields[5], QByteArray("disabled"));
         QVERIFY(lines[i].endsWith(",\r"));
     }
+    // Logged before the window hears of it: wait until the last consumer has it too.
+    QTRY_COMPARE(w->history->records().size(), records);
     // The newest reading is the rightmost point; the disabled channel stays at zero.
     const auto &newest = w->graph->graphData[49];
     for (int i = 0; i < 6; ++i)
@@ -562,7 +564,6 @@ void MainWindowTest::runLogsAndPlotsEveryReading()
     QCOMPARE(newest[2], qint16(0));
     QCOMPARE(w->graph->graphData[49 - records], (std::array<qint16, 6>{}));
     // The history holds every reading, and its window shows the log as it grew.
-    QCOMPARE(w->history->records().size(), records);
     const HistoryData &shown = w->history->window()->data();
     QCOMPARE(shown.size(), records);
     QCOMPARE(shown.shownUnit(), 'c');

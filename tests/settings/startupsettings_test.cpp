@@ -38,13 +38,13 @@ TEST_F(StartupSettings, FirstRunCreatesElevenDefaultsAndAppliesThem)
     EXPECT_EQ(stored("Data Output")->data, std::string("r\0", 2));
 
     FakeWindow window;
-    applySettings(window);
+    const AppliedSettings applied = applySettings(window);
     for (int16_t channel : window.channels)
         EXPECT_EQ(channel, 1);
     EXPECT_EQ(window.address, "0");
     EXPECT_EQ(window.unit, "r");
-    EXPECT_EQ(savedPortIndex, 0);
-    EXPECT_EQ(savedSampleRateIndex, 0);
+    EXPECT_EQ(applied.portListPosition, 0);
+    EXPECT_EQ(applied.rateListPosition, 0);
 }
 
 TEST_F(StartupSettings, DefaultsReplaceOnlyWhatIsMissingOrEmpty)
@@ -83,13 +83,13 @@ TEST_F(StartupSettings, StoredValuesReachTheWindow)
         "\"Data Output\"=\"c\"\n");
     ensureDefaultSettings();
     FakeWindow window;
-    applySettings(window);
+    const AppliedSettings applied = applySettings(window);
     const int16_t expected[6] = {1, 0, 1, 1, 0, 1};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(window.channels[i], expected[i]) << "channel " << i + 1;
-    EXPECT_EQ(savedPortIndex, 3); // a number stored as text is applied as the number
+    EXPECT_EQ(applied.portListPosition, 3); // a number stored as text is applied as the number
     EXPECT_EQ(window.address, "5");
-    EXPECT_EQ(savedSampleRateIndex, 8);
+    EXPECT_EQ(applied.rateListPosition, 8);
     EXPECT_EQ(window.unit, "c");
 }
 
@@ -102,12 +102,12 @@ TEST_F(StartupSettings, HandEditsThatCannotApplyFallBackToDefaults)
         "\"SampleRate\"=\"fast\"\n"
         "\"Data Output\"=\"x\"\n");
     FakeWindow window;
-    applySettings(window);
+    const AppliedSettings applied = applySettings(window);
     EXPECT_EQ(window.channels[0], 1);
     EXPECT_EQ(window.channels[1], 1);
     EXPECT_EQ(window.channels[2], 2); // the grey state is a state of the box; the window decides
-    EXPECT_EQ(savedPortIndex, 0);
-    EXPECT_EQ(savedSampleRateIndex, 0);
+    EXPECT_EQ(applied.portListPosition, 0);
+    EXPECT_EQ(applied.rateListPosition, 0);
     EXPECT_EQ(window.unit, "x"); // selects no unit option; the window's rule
 }
 
@@ -122,12 +122,12 @@ TEST_F(StartupSettings, OneMistypedValueCostsOnlyThatValue)
     putValues(typed);
     ensureDefaultSettings();
     FakeWindow window;
-    applySettings(window);
+    const AppliedSettings applied = applySettings(window);
     const int16_t expected[6] = {0, 1, 1, 0, 1, 1};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(window.channels[i], expected[i]) << "channel " << i + 1;
-    EXPECT_EQ(savedPortIndex, 2);
-    EXPECT_EQ(savedSampleRateIndex, 4);
+    EXPECT_EQ(applied.portListPosition, 2);
+    EXPECT_EQ(applied.rateListPosition, 4);
     EXPECT_EQ(window.address, "5");
     EXPECT_EQ(window.unit, "r");
     // The mistyped line stays for the user to put right; the default goes below it.
@@ -142,13 +142,13 @@ TEST_F(StartupSettings, StoreOutOfReachStartsWithTheDefaults)
     setStoreFile((dir / "blocker" / "Tervalo.reg").string());
     ensureDefaultSettings();
     FakeWindow window;
-    applySettings(window);
+    const AppliedSettings applied = applySettings(window);
     // Nothing could be stored or read: the window starts as on a first run, not empty.
     for (int16_t channel : window.channels)
         EXPECT_EQ(channel, 1);
     EXPECT_EQ(window.address, "0");
     EXPECT_EQ(window.unit, "r");
-    EXPECT_EQ(savedPortIndex, 0);
+    EXPECT_EQ(applied.portListPosition, 0);
 }
 
 TEST(StartupConversions, ToInt16)
@@ -168,6 +168,15 @@ TEST(StartupConversions, ToInt16)
         {RegValue::fromText("40000"), std::nullopt},
         {RegValue::fromText(""), std::nullopt},
         {RegValue::fromText("3x"), std::nullopt},
+        // A plus typed by hand, as a person writes a positive number.
+        {RegValue::fromText("+3"), 3},
+        {RegValue::fromText(" +3 "), 3},
+        {RegValue::fromText("+32767"), 32767},
+        {RegValue::fromText("+32768"), std::nullopt},
+        {RegValue::fromText("+"), std::nullopt},
+        {RegValue::fromText("++3"), std::nullopt},
+        {RegValue::fromText("+-3"), std::nullopt},
+        {RegValue::fromText("+ 3"), std::nullopt},
     };
     for (const Case &c : cases)
         EXPECT_EQ(toInt16(c.value), c.expected) << c.value.asText();

@@ -1,0 +1,457 @@
+// tervalo-log's command line in process: every option's accepted and refused values, what the
+// stored choices fill in, and which port a run opens. The program itself, its exit status and
+// its streams are checked in logger_test.
+
+#include "logger/options.h"
+#include "settings/registryfile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tervalo;
+using Outcome = LoggerOptionsResult::Outcome;
+
+Q_DECLARE_METATYPE(tervalo::LoggerOptionsResult::Outcome)
+Q_DECLARE_METATYPE(tervalo::StoredChoices)
+
+namespace {
+
+LoggerOptionsResult parse(const QStringList &args, const StoredChoices &stored = {})
+{
+    return parseLoggerOptions(QStringList{QStringLiteral("tervalo-log")} + args, stored);
+}
+
+// The channel boxes as "101100": 1 for a checked one.
+QString boxes(const std::array<bool, channelCount> &checked)
+{
+    QString text;
+    for (bool on : checked)
+        text += on ? QLatin1Char('1') : QLatin1Char('0');
+    return text;
+}
+
+// One field of the options by name, so that one table can speak of all of them.
+QVariant field(const LoggerOptions &options, const QString &name)
+{
+    if (name == QLatin1String("portNumber"))
+        return options.portNumber ? QVariant(*options.portNumber) : QVariant();
+    if (name == QLatin1String("device"))
+        return options.device ? QVariant(*options.device) : QVariant();
+    if (name == QLatin1String("portListPosition"))
+        return options.portListPosition;
+    if (name == QLatin1String("address"))
+        return options.address;
+    if (name == QLatin1String("unit"))
+        return options.unit;
+    if (name == QLatin1String("intervalMs"))
+        return options.intervalMs;
+    if (name == QLatin1String("checked"))
+        return boxes(options.checked);
+    if (name == QLatin1String("logFile"))
+        return options.logFile;
+    if (name == QLatin1String("keepRunning"))
+        return options.keepRunning;
+    if (name == QLatin1String("count"))
+        return options.count;
+    if (name == QLatin1String("durationMs"))
+        return options.durationMs;
+    if (name == QLatin1String("listPorts"))
+        return options.listPorts;
+    QTest::qFail(qPrintable(QStringLiteral("no field %1").arg(name)), __FILE__, __LINE__);
+    return {};
+}
+
+// Where the tests put files and links; "@dir@" in a table stands for it.
+QString g_dir;
+
+QString placed(QString text)
+{
+    return text.replace(QStringLiteral("@dir@"), g_dir);
+}
+
+QStringList placed(QStringList texts)
+{
+    for (QString &text : texts)
+        text = placed(text);
+    return texts;
+}
+
+} // namespace
+
+class OptionsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void accepted_data();
+    void accepted();
+    void refused_data();
+    void refused();
+    void informationOnly_data();
+    void informationOnly();
+    void storedChoices_data();
+    void storedChoices();
+    void readStored_data();
+    void readStored();
+    void errorText_data();
+    void errorText();
+    void port_data();
+    void port();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void OptionsTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    g_dir = m_dir.path();
+    QFile existing(m_dir.filePath(QStringLiteral("existing.csv")));
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder")));
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), m_dir.filePath(QStringLiteral("card"))));
+    QCoreApplication::setApplicationName(QStringLiteral("tervalo-log"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("4.5.6"));
+}
+
+void OptionsTest::accepted_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("value");
+    const auto row = [](const char *title, const QStringList &args, const char *name,
+                        const QVariant &value) {
+        QTest::newRow(title) << placed(args) << QString::fromLatin1(name) << value;
+    };
+    row("address lowest", {"--address", "0"}, "address", "0");
+    row("address highest", {"--address", "7"}, "address", "7");
+    row("Fahrenheit", {"--unit", "f"}, "unit", "f");
+    row("six a minute", {"--rate", "6spm"}, "intervalMs", 10000);
+    row("a rate the list does not offer", {"--rate", "4sps"}, "intervalMs", 250);
+    row("count 1", {"--count", "1"}, "count", 1LL);
+    row("count with a plus", {"--count", "+3"}, "count", 3LL);
+    row("count with blanks", {"--count", " 3 "}, "count", 3LL);
+    row("count in one argument", {"--count=3"}, "count", 3LL);
+    row("largest count", {"--count", "9223372036854775807"}, "count", 9223372036854775807LL);
+    row("no count", {}, "count", 0LL);
+    row("seconds, bare", {"--duration", "90"}, "durationMs", 90000LL);
+    row("seconds", {"--duration", "90s"}, "durationMs", 90000LL);
+    row("minutes", {"--duration", "15m"}, "durationMs", 900000LL);
+    row("hours", {"--duration", "12h"}, "durationMs", 43200000LL);
+    row("days", {"--duration", "2d"}, "durationMs", 172800000LL);
+    row("a year of days", {"--duration", "366d"}, "durationMs", 366LL * 86400000);
+    row("a year of hours", {"--duration", "8784h"}, "durationMs", 366LL * 86400000);
+    row("a year of minutes", {"--duration", "527040m"}, "durationMs", 366LL * 86400000);
+    row("a year of seconds", {"--duration", "31622400"}, "durationMs", 366LL * 86400000);
+    row("no duration", {}, "durationMs", 0LL);
+    row("keep running", {"--keep-running"}, "keepRunning", true);
+    row("stop at the first failure", {}, "keepRunning", false);
+    row("new log", {"--log", "@dir@/new.csv"}, "logFile", placed("@dir@/new.csv"));
+    row("existing log", {"--log", "@dir@/existing.csv"}, "logFile", placed("@dir@/existing.csv"));
+    row("no log", {}, "logFile", "");
+    row("port", {"--port", "1"}, "portNumber", 1);
+    row("port with a plus", {"--port", "+3"}, "portNumber", 3);
+    row("port beyond any list", {"--port", "70000"}, "portNumber", 70000);
+    row("no port", {}, "portNumber", QVariant());
+    row("device", {"--device", "/dev/ttyUSB0"}, "device", "/dev/ttyUSB0");
+    row("device left empty", {"--device", ""}, "device", "");
+    row("no device", {}, "device", QVariant());
+    row("list ports", {"--list-ports"}, "listPorts", true);
+    row("list ports, whatever the port", {"--list-ports", "--port", "0"}, "listPorts", true);
+    row("read", {}, "listPorts", false);
+}
+
+void OptionsTest::accepted()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, name);
+    QFETCH(QVariant, value);
+    const LoggerOptionsResult result = parse(args);
+    QVERIFY2(result.outcome == Outcome::Run, qPrintable(result.text));
+    QCOMPARE(result.exitStatus, 0);
+    QCOMPARE(field(result.options, name), value);
+}
+
+void OptionsTest::refused_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    const QString rates = QStringLiteral(
+        "--rate must be one of 5sps, 4sps, 3sps, 2sps, 1sps, 6spm, 3spm, 2spm, 1spm, 6sph, 3sph, "
+        "2sph, 1sph");
+    const auto row = [](const char *title, const QStringList &args, int status, const QString &message) {
+        QTest::newRow(title) << placed(args) << status << placed(message);
+    };
+    const QString address = QStringLiteral("--address must be 0 to 7");
+    const QString unit = QStringLiteral("--unit must be r, c or f");
+    const QString count = QStringLiteral("--count must be a whole number above 0");
+    const QString duration =
+        QStringLiteral("--duration must be a time such as 90, 90s, 15m, 12h or 2d");
+    const QString port = QStringLiteral("--port must be a port number, see --list-ports");
+
+    row("unknown option", {"--frobnicate"}, 2, "Unknown option 'frobnicate'.");
+    row("value missing", {"--count"}, 2, "Missing value after '--count'.");
+    row("unknown option beats help", {"--frobnicate", "--help"}, 2, "Unknown option 'frobnicate'.");
+    row("argument", {"extra"}, 2, "unexpected argument 'extra'");
+    row("port and device", {"--port", "1", "--device", "/dev/ttyS0"}, 2, "give --port or --device, not both");
+    row("address above 7", {"--address", "8"}, 2, address);
+    row("address with a line end", {"--address", "5\n"}, 2, address);
+    row("address before unit", {"--address", "9", "--unit", "k"}, 2, address);
+    row("unit", {"--unit", "k"}, 2, unit);
+    row("unit in capitals", {"--unit", "C"}, 2, unit);
+    row("rate", {"--rate", "7sps"}, 2, rates);
+    row("rate in capitals", {"--rate", "3SPS"}, 2, rates);
+    row("count 0", {"--count", "0"}, 2, count);
+    row("count below 0", {"--count", "-1"}, 2, count);
+    row("count with a fraction", {"--count", "1.5"}, 2, count);
+    row("count beyond 64 bits", {"--count", "9223372036854775808"}, 2, count);
+    row("count given twice, the last counts", {"--count", "3", "--count", "0"}, 2, count);
+    row("duration word", {"--duration", "soon"}, 2, duration);
+    row("duration 0", {"--duration", "0"}, 2, duration);
+    row("duration with a plus", {"--duration", "+3"}, 2, duration);
+    row("duration with a plus and a unit", {"--duration", "+3m"}, 2, duration);
+    row("duration in capitals", {"--duration", "3S"}, 2, duration);
+    row("duration in milliseconds", {"--duration", "3ms"}, 2, duration);
+    row("duration with a fraction", {"--duration", "1.5h"}, 2, duration);
+    row("a day more than a year", {"--duration", "367d"}, 2, duration);
+    row("an hour more than a year", {"--duration", "8785h"}, 2, duration);
+    row("a minute more than a year", {"--duration", "527041m"}, 2, duration);
+    row("a second more than a year", {"--duration", "31622401"}, 2, duration);
+    row("log in a missing folder", {"--log", "@dir@/missing/run.csv"}, 1,
+        "cannot write the log '@dir@/missing/run.csv'");
+    row("log is a folder", {"--log", "@dir@/folder"}, 1, "cannot write the log '@dir@/folder'");
+    row("log empty", {"--log", ""}, 1, "cannot write the log ''");
+    row("log before port", {"--port", "0", "--log", "@dir@/missing/run.csv"}, 1,
+        "cannot write the log '@dir@/missing/run.csv'");
+    row("port 0", {"--port", "0"}, 2, port);
+    row("port with a fraction", {"--port", "1.0"}, 2, port);
+    row("port name", {"--port", "COM1"}, 2, port);
+    row("port beyond 32 bits", {"--port", "4294967297"}, 2, port);
+}
+
+void OptionsTest::refused()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    const LoggerOptionsResult result = parse(args);
+    QCOMPARE(result.outcome, status == exitUsage ? Outcome::UsageError : Outcome::Failure);
+    QCOMPARE(result.exitStatus, status);
+    QCOMPARE(result.text, message);
+}
+
+void OptionsTest::informationOnly_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::newRow("help") << QStringList{"--help"} << Outcome::Help;
+    QTest::newRow("help beats a wrong value") << QStringList{"--address", "9", "--help"} << Outcome::Help;
+    QTest::newRow("help beats version") << QStringList{"--version", "--help"} << Outcome::Help;
+    QTest::newRow("version") << QStringList{"--version"} << Outcome::Version;
+    QTest::newRow("version beats port and device")
+        << QStringList{"--port", "1", "--device", "x", "-v"} << Outcome::Version;
+}
+
+void OptionsTest::informationOnly()
+{
+    QFETCH(QStringList, args);
+    QFETCH(Outcome, outcome);
+    const LoggerOptionsResult result = parse(args);
+    QCOMPARE(result.outcome, outcome);
+    QCOMPARE(result.exitStatus, 0);
+    if (outcome == Outcome::Version) {
+        QCOMPARE(result.text, QStringLiteral("tervalo-log 4.5.6\n"));
+    } else {
+        QVERIFY2(result.text.startsWith(QStringLiteral("Usage: ")), qPrintable(result.text));
+        for (const char *option : {"--port <N>", "--device <PATH>", "--address <N>", "--unit <U>",
+                                   "--rate <CODE>", "--log <FILE>", "--keep-running", "--count <N>",
+                                   "--duration <TIME>", "--list-ports"})
+            QVERIFY2(result.text.contains(QLatin1String(option)), option);
+    }
+}
+
+void OptionsTest::storedChoices_data()
+{
+    QTest::addColumn<StoredChoices>("stored");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("value");
+    const auto row = [](const char *title, const StoredChoices &stored, const QStringList &args,
+                        const char *name, const QVariant &value) {
+        QTest::newRow(title) << stored << args << QString::fromLatin1(name) << value;
+    };
+    const auto rate = [](int position) {
+        StoredChoices stored;
+        stored.rateListPosition = position;
+        return stored;
+    };
+    StoredChoices window;
+    window.address = QStringLiteral("5");
+    window.unit = QStringLiteral("f");
+    window.checked = {true, false, true, true, false, false};
+    window.portListPosition = 2;
+    window.rateListPosition = 3;
+
+    row("first start", StoredChoices{}, {}, "intervalMs", 333);
+    row("the list's second rate", rate(1), {}, "intervalMs", 500);
+    row("the list's last rate", rate(8), {}, "intervalMs", 3600000);
+    row("a rate position past the list", rate(9), {}, "intervalMs", 333);
+    row("stored rate", window, {}, "intervalMs", 10000);
+    row("rate given", window, {"--rate", "1sps"}, "intervalMs", 1000);
+    row("stored address", window, {}, "address", "5");
+    row("address given", window, {"--address", "0"}, "address", "0");
+    row("stored unit", window, {}, "unit", "f");
+    row("unit given", window, {"--unit", "r"}, "unit", "r");
+    row("stored channels", window, {}, "checked", "101100");
+    row("first start's channels", StoredChoices{}, {}, "checked", "111111");
+    row("stored port position", window, {}, "portListPosition", 2);
+}
+
+void OptionsTest::storedChoices()
+{
+    QFETCH(StoredChoices, stored);
+    QFETCH(QStringList, args);
+    QFETCH(QString, name);
+    QFETCH(QVariant, value);
+    const LoggerOptionsResult result = parse(args, stored);
+    QVERIFY2(result.outcome == Outcome::Run, qPrintable(result.text));
+    QCOMPARE(field(result.options, name), value);
+}
+
+void OptionsTest::readStored_data()
+{
+    QTest::addColumn<QString>("lines"); // under the settings key; empty: no settings file
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("value");
+    const auto row = [](const char *title, const char *lines, const char *name, const QVariant &value) {
+        QTest::newRow(title) << QString::fromLatin1(lines) << QString::fromLatin1(name) << value;
+    };
+    row("first start's address", "", "address", "0");
+    row("first start's channels", "", "checked", "111111");
+    row("first start's rate", "", "rateListPosition", 0);
+    row("address", "\"Address\"=dword:00000005", "address", "5");
+    row("unit", "\"Data Output\"=\"c\"", "unit", "c");
+    row("channels off", "\"Channel 2\"=dword:00000000\n\"Channel 6\"=\"0\"", "checked", "101110");
+    row("a stored grey state reads as unchecked, as in the window", "\"Channel 3\"=dword:00000002", "checked", "110111");
+    row("port position", "\"Port No\"=dword:00000002", "portListPosition", 2);
+    row("port position as text with blanks", "\"Port No\"=\" 4 \"", "portListPosition", 4);
+    row("rate position", "\"SampleRate\"=dword:00000008", "rateListPosition", 8);
+    row("rate position as text with a plus", "\"SampleRate\"=\"+3\"", "rateListPosition", 3);
+    row("rate position that is no number", "\"SampleRate\"=\"fast\"", "rateListPosition", 0);
+}
+
+void OptionsTest::readStored()
+{
+    QFETCH(QString, lines);
+    QFETCH(QString, name);
+    QFETCH(QVariant, value);
+    const QString file = m_dir.filePath(QStringLiteral("Tervalo.reg"));
+    QFile::remove(file);
+    if (!lines.isEmpty()) {
+        QFile store(file);
+        QVERIFY(store.open(QIODevice::WriteOnly));
+        store.write("Windows Registry Editor Version 5.00\n\n"
+                    "[HKEY_CURRENT_USER\\Software\\Quillmar\\Tervalo]\n" +
+                    lines.toLatin1() + "\n");
+    }
+    RegistryManagement::setStoreFile(file.toStdString());
+    const StoredChoices stored = readStoredChoices();
+    RegistryManagement::setStoreFile({});
+    // Only read: a first start of the logger leaves no settings behind.
+    QCOMPARE(QFile::exists(file), !lines.isEmpty());
+
+    QVariant actual;
+    if (name == QLatin1String("address")) {
+        actual = stored.address;
+    } else if (name == QLatin1String("unit")) {
+        actual = stored.unit;
+    } else if (name == QLatin1String("checked")) {
+        actual = boxes(stored.checked);
+    } else if (name == QLatin1String("portListPosition")) {
+        actual = stored.portListPosition;
+    } else if (name == QLatin1String("rateListPosition")) {
+        actual = stored.rateListPosition;
+    }
+    QCOMPARE(actual, value);
+}
+
+void OptionsTest::errorText_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("usage") << "--unit must be r, c or f" << exitUsage
+                           << "tervalo-log: --unit must be r, c or f\nTry 'tervalo-log --help'.\n";
+    QTest::newRow("failure") << "cannot write the log 'x'" << exitFailure
+                             << "tervalo-log: cannot write the log 'x'\n";
+}
+
+void OptionsTest::errorText()
+{
+    QFETCH(QString, message);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    QCOMPARE(loggerErrorText(message, status), text);
+}
+
+void OptionsTest::port_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("storedPosition");
+    QTest::addColumn<QStringList>("devices"); // the ports that open, numbered 1, 2, ...
+    QTest::addColumn<int>("number");          // 0: no port
+    QTest::addColumn<QString>("failure");
+    const QStringList three{"zero", "null", "full"};
+    const QStringList none;
+    const auto row = [](const char *title, const QStringList &args, int position,
+                        const QStringList &devices, int number, const char *failure) {
+        QTest::newRow(title) << placed(args) << position << devices << number
+                             << placed(QString::fromUtf8(failure));
+    };
+    const char *noPort = "no serial port opens (see --list-ports)";
+
+    row("stored position", {}, 1, three, 2, "");
+    row("stored position past the list", {}, 3, three, 1, "");
+    row("no port opens", {}, 0, none, 0, noPort);
+    row("port given", {"--port", "3"}, 0, three, 3, "");
+    row("port given beyond the list", {"--port", "9"}, 0, three, 9, "");
+    row("port given while none opens", {"--port", "2"}, 0, none, 2, "");
+    row("device", {"--device", "/dev/null"}, 0, three, 2, "");
+    row("device by its name alone", {"--device", "null"}, 0, three, 2, "");
+    row("a link to the device", {"--device", "@dir@/card"}, 0, three, 2, "");
+    row("device not among the ports", {"--device", "/dev/tty"}, 0, three, 0,
+        "cannot open '/dev/tty': not a serial port that opens now (see --list-ports)");
+    row("device that does not exist", {"--device", "/dev/no-such-tty"}, 0,
+        QStringList{"no-such-port"}, 0,
+        "cannot open '/dev/no-such-tty': not a serial port that opens now (see --list-ports)");
+    row("device empty", {"--device", ""}, 1, three, 0,
+        "cannot open '': not a serial port that opens now (see --list-ports)");
+    row("device while none opens", {"--device", "/dev/null"}, 0, none, 0,
+        "cannot open '/dev/null': not a serial port that opens now (see --list-ports)");
+}
+
+void OptionsTest::port()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, storedPosition);
+    QFETCH(QStringList, devices);
+    QFETCH(int, number);
+    QFETCH(QString, failure);
+    StoredChoices stored;
+    stored.portListPosition = storedPosition;
+    const LoggerOptionsResult result = parse(args, stored);
+    QVERIFY2(result.outcome == Outcome::Run, qPrintable(result.text));
+    QList<ProbedPort> ports;
+    for (const QString &device : devices)
+        ports.append({int(ports.size()) + 1, device});
+    const PortChoice choice = choosePort(result.options, ports);
+    QCOMPARE(choice.portNumber, number);
+    QCOMPARE(choice.failure, failure);
+}
+
+QTEST_GUILESS_MAIN(OptionsTest)
+#include "options_test.moc"
