@@ -1,7 +1,7 @@
 // The history's reading of logs: dates and times of every locale, items, foreign lines,
 // placing records without a readable time, gaps, the decimated lines and the records in memory.
 
-#include "device/protocol.h"
+#include "device/cardreading.h"
 #include "history/historydata.h"
 #include "history/logreader.h"
 #include "history/logsource.h"
@@ -62,6 +62,8 @@ private slots:
     void decimationKeepsEveryPeak_data();
     void decimationKeepsEveryPeak();
     void showsLatestUnit();
+    void keepsReadings_data();
+    void keepsReadings();
     void memoryDropsOldest();
 };
 
@@ -327,16 +329,84 @@ void HistoryTest::showsLatestUnit()
     QCOMPARE(bulk.leftOut(), 4);
 }
 
+void HistoryTest::keepsReadings_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("checked"); // a 1 for each checked channel
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<QList<float>>("values"); // empty: not kept
+    QTest::addColumn<QString>("items");       // of the record written from what is kept
+
+    // Each field of the answer apart: the status character and four of the reading.
+    const QString answer = QStringLiteral("T0" "0 734" "023.4" "0-012" "1    " "05555" "0  +5");
+    const float no = std::nanf("");
+    QTest::newRow("readings with tenths")
+        << answer << "111101" << "c" << QList<float>{734, 23.4f, -12, no, no, 5}
+        << "734,23.4,-12,open,disabled,5,";
+    QTest::newRow("answer that failed")
+        << QStringLiteral("T0" "0 734" "0ab12" "0-012" "0 734" "05555" "0  +5") << "111111" << "f"
+        << QList<float>{no, no, no, no, no, no} << "err,err,err,err,err,err,";
+    QTest::newRow("raw, negative tenths")
+        << QStringLiteral("T0" "0-2.5" "00001" "00000" "0 0.5" "0 100" "09000") << "111111" << "r"
+        << QList<float>{-2.5f, 1, 0, 0.5f, 100, 9000} << "-2.5,1,0,0.5,100,9000,";
+    QTest::newRow("no unit") << answer << "111101" << "" << QList<float>{} << "";
+    QTest::newRow("unit of no axis") << answer << "111101" << "k" << QList<float>{} << "";
+}
+
+void HistoryTest::keepsReadings()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, checked);
+    QFETCH(QString, unit);
+    QFETCH(QList<float>, values);
+    QFETCH(QString, items);
+
+    const QLocale english(QLocale::English);
+    const QDateTime when(QDate(2026, 12, 7), QTime(20, 56, 55, 678));
+    std::array<bool, channelCount> mask{};
+    for (int c = 0; c < channelCount; ++c)
+        mask[size_t(c)] = checked[c] == QLatin1Char('1');
+    const std::optional<HistorySample> sample =
+        historySample(decodeAnswer(answer, mask, when, unit, english));
+    QCOMPARE(sample.has_value(), !values.isEmpty());
+    if (!sample)
+        return;
+    QCOMPARE(std::llround(sample->time * 1000), when.toMSecsSinceEpoch());
+    QCOMPARE(QString(QLatin1Char(sample->unit)), unit);
+    const auto sameValues = [&values](const std::array<float, historyChannels> &kept) {
+        for (int c = 0; c < historyChannels; ++c) {
+            if (std::isnan(values[c]) ? !std::isnan(kept[size_t(c)]) : kept[size_t(c)] != values[c])
+                return false;
+        }
+        return true;
+    };
+    QVERIFY(sameValues(sample->values));
+
+    // Written as the log would hold it, and read back: the same record, to the second.
+    const QString record = sampleRecord(*sample, english);
+    const QString prefix = recordPrefix(when, unit, english);
+    QVERIFY2(record.startsWith(prefix), qPrintable(record));
+    QCOMPARE(record.mid(prefix.size()), items);
+    LogReader reader(english);
+    const std::vector<LogRecord> read = readAll(reader, (record + QStringLiteral("\r\n")).toUtf8());
+    QCOMPARE(read.size(), size_t(1));
+    QCOMPARE(read[0].time, seconds(when));
+    QVERIFY(sameValues(read[0].values));
+}
+
 void HistoryTest::memoryDropsOldest()
 {
-    // Blocks of about two records, so that dropping crosses from one block to the next.
-    RecordBuffer buffer(3, 16);
-    for (int i = 1; i <= 7; ++i)
-        buffer.append(QByteArray("record ") + QByteArray::number(i) + "\r\n");
+    SampleBuffer buffer(3);
+    for (int i = 1; i <= 7; ++i) {
+        HistorySample sample;
+        sample.time = i;
+        buffer.append(sample);
+    }
     QCOMPARE(buffer.size(), 3);
-    QByteArray held;
-    buffer.forEachBlock([&held](const QByteArray &block) { held += block; });
-    QCOMPARE(held, QByteArray("record 5\r\nrecord 6\r\nrecord 7\r\n"));
+    QList<double> held;
+    for (const HistorySample &sample : buffer)
+        held << sample.time;
+    QCOMPARE(held, (QList<double>{5, 6, 7}));
 }
 
 QTEST_GUILESS_MAIN(HistoryTest)
