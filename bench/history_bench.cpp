@@ -3,6 +3,7 @@
 // by hand.
 
 #include "bench/benchsupport.h"
+#include "common/logrecord.h"
 #include "device/cardreading.h"
 #include "history/frmhistory.h"
 #include "history/historykeeper.h"

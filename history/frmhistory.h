@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/logrecord.h"
 #include "history/historydata.h"
-#include "history/logreader.h"
 #include "history/logsource.h"
 
 #include <QTimer>

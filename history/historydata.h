@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/logreader.h"
+#include "common/logrecord.h"
 
 #include <QList>
 

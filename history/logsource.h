@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/logrecord.h"
 #include "device/cardreading.h"
-#include "history/logreader.h"
 
 #include <QByteArray>
 #include <QLocale>

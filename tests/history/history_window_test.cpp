@@ -1,6 +1,7 @@
 // The history window: zoom, fit and hiding a channel, files that are no logs, following a log
 // and the readings in memory as they grow, and the export of what is visible.
 
+#include "common/logrecord.h"
 #include "device/cardreading.h"
 #include "history/frmhistory.h"
 #include "history/historykeeper.h"
