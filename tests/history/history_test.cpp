@@ -92,7 +92,7 @@ void HistoryTest::breaksLinesAtGaps()
     for (qsizetype i = 0; i < times.size(); ++i)
         points.emplace_back(1e9 + times[i], values[i]);
     // As many columns as seconds: nothing is decimated, so every point shows.
-    const PlotLine line = decimate(dataOf(points), 0, 1e9, 1e9 + 20, 20 * 8);
+    const PlotLine line = decimateAll(dataOf(points), 1e9, 1e9 + 20, 20 * 8)[0];
     QCOMPARE(line.values.size(), drawn.size());
     for (qsizetype i = 0; i < drawn.size(); ++i) {
         QCOMPARE(std::isnan(line.values[i]), std::isnan(drawn[i]));
@@ -135,7 +135,7 @@ void HistoryTest::decimationKeepsEveryPeak()
     const HistoryData history = dataOf(data);
     const double from = data.front().first;
     const double to = data.back().first;
-    const PlotLine line = decimate(history, 0, from, to, columns);
+    const PlotLine line = decimateAll(history, from, to, columns)[0];
 
     // Every column's lowest and highest reading is drawn, at its own time.
     const double width = (to - from) / columns;
