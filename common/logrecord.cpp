@@ -263,18 +263,36 @@ QDate LogDateReader::tryForm(int form, const QString &text) const
     return date;
 }
 
+QString LogDateReader::order(int form) const
+{
+    if (form < -1)
+        return {};
+    QString order;
+    for (const QChar c : form < 0 ? m_locale.dateFormat(QLocale::ShortFormat) : m_forms[form]) {
+        if ((c == QLatin1Char('d') || c == QLatin1Char('M') || c == QLatin1Char('y')) &&
+            !order.contains(c))
+            order += c;
+    }
+    return order;
+}
+
 QDate LogDateReader::read(const QString &text)
 {
     if (m_lastForm >= -1) {
         if (const QDate date = tryForm(m_lastForm, text); date.isValid())
             return date;
     }
-    for (int form = -1; form < int(m_forms.size()); ++form) {
-        if (form == m_lastForm)
-            continue;
-        if (const QDate date = tryForm(form, text); date.isValid()) {
-            m_lastForm = form;
-            return date;
+    // A form of the same order first: a log that began on 13/12/2026 and reaches 7/1/2027 has
+    // only dropped a digit, and is still day first, though 7/1/2027 fits M/d/yyyy before d/M/yyyy.
+    const QString lastOrder = order(m_lastForm);
+    for (const bool sameOrder : {true, false}) {
+        for (int form = -1; form < int(m_forms.size()); ++form) {
+            if (form == m_lastForm || (order(form) == lastOrder) != sameOrder)
+                continue;
+            if (const QDate date = tryForm(form, text); date.isValid()) {
+                m_lastForm = form;
+                return date;
+            }
         }
     }
     return {};

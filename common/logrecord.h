@@ -70,8 +70,9 @@ std::optional<LogLine> splitLogLine(QByteArrayView line);
 int secondsOfDay(const QString &text, const QLocale &locale);
 
 // Reads a log's dates: the locale's own short form first, then the forms other locales write.
-// Once a form has read a date it is tried first, so one file is read one way throughout (a day
-// such as 07/12 would otherwise flip between July and December).
+// Once a form has read a date it is tried first, and when it fails the forms with day, month and
+// year in the same order come next, so one file is read one way throughout (a day such as 07/12
+// would otherwise flip between July and December).
 class LogDateReader
 {
 public:
@@ -80,9 +81,10 @@ public:
 
 private:
     QDate tryForm(int form, const QString &text) const;
+    QString order(int form) const;
     QLocale m_locale;
     QStringList m_forms;
-    int m_lastForm = -1;
+    int m_lastForm = -2; // -1 is the locale's form; -2 none yet
 };
 
 // Reads a log line by line and places each record on the time axis. A record whose date or time
