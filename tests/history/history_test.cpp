@@ -15,18 +15,6 @@ using namespace tervalo;
 
 namespace {
 
-std::vector<LogRecord> readAll(LogReader &reader, const QByteArray &bytes)
-{
-    std::vector<LogRecord> records;
-    reader.read(bytes, [&](const LogRecord &r, QByteArrayView) { records.push_back(r); });
-    return records;
-}
-
-double seconds(const QDateTime &when)
-{
-    return double(when.toSecsSinceEpoch());
-}
-
 HistoryData dataOf(const std::vector<std::pair<double, float>> &points, char unit = 'c')
 {
     HistoryData data;
@@ -222,9 +210,6 @@ void HistoryTest::keepsReadings_data()
     QTest::newRow("answer that failed")
         << QStringLiteral("T0" "0 734" "0ab12" "0-012" "0 734" "05555" "0  +5") << "111111" << "f"
         << QList<float>{no, no, no, no, no, no} << "err,err,err,err,err,err,";
-    QTest::newRow("raw, negative tenths")
-        << QStringLiteral("T0" "0-2.5" "00001" "00000" "0 0.5" "0 100" "09000") << "111111" << "r"
-        << QList<float>{-2.5f, 1, 0, 0.5f, 100, 9000} << "-2.5,1,0,0.5,100,9000,";
     QTest::newRow("no unit") << answer << "111101" << "" << QList<float>{} << "";
     QTest::newRow("unit of no axis") << answer << "111101" << "k" << QList<float>{} << "";
 }
@@ -249,25 +234,17 @@ void HistoryTest::keepsReadings()
         return;
     QCOMPARE(std::llround(sample->time * 1000), when.toMSecsSinceEpoch());
     QCOMPARE(QString(QLatin1Char(sample->unit)), unit);
-    const auto sameValues = [&values](const std::array<float, historyChannels> &kept) {
-        for (int c = 0; c < historyChannels; ++c) {
-            if (std::isnan(values[c]) ? !std::isnan(kept[size_t(c)]) : kept[size_t(c)] != values[c])
-                return false;
-        }
-        return true;
-    };
-    QVERIFY(sameValues(sample->values));
+    for (int c = 0; c < historyChannels; ++c) {
+        const float kept = sample->values[size_t(c)];
+        QVERIFY2(std::isnan(values[c]) ? std::isnan(kept) : kept == values[c],
+                 qPrintable(QString::number(c)));
+    }
 
-    // Written as the log would hold it, and read back: the same record, to the second.
+    // Written as the log would hold it, to the second.
     const QString record = sampleRecord(*sample, english);
     const QString prefix = recordPrefix(when, unit, english);
     QVERIFY2(record.startsWith(prefix), qPrintable(record));
     QCOMPARE(record.mid(prefix.size()), items);
-    LogReader reader(english);
-    const std::vector<LogRecord> read = readAll(reader, (record + QStringLiteral("\r\n")).toUtf8());
-    QCOMPARE(read.size(), size_t(1));
-    QCOMPARE(read[0].time, seconds(when));
-    QVERIFY(sameValues(read[0].values));
 }
 
 void HistoryTest::memoryDropsOldest()
