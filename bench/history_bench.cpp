@@ -3,7 +3,8 @@
 // by hand.
 
 #include "bench/benchsupport.h"
-#include "device/protocol.h"
+#include "common/logrecord.h"
+#include "device/cardreading.h"
 #include "history/frmhistory.h"
 #include "history/historykeeper.h"
 
@@ -29,15 +30,16 @@ QDateTime logStart()
 }
 
 // A furnace's day: six thermocouples warming and cooling with the firing cycle, a little noise,
-// channel 6 open now and then, and a ten-minute pause in the sampling every day.
-QByteArray simulatedRecord(const QDateTime &when, qint64 n, std::mt19937 &random)
+// channel 6 open now and then, and a ten-minute pause in the sampling every day. The card's
+// answer, decoded as the program decodes it: the log takes its record, the history the reading.
+CardReading simulatedReading(const QDateTime &when, qint64 n, std::mt19937 &random)
 {
     std::normal_distribution<double> noise(0, 0.6);
     const double day = 2 * M_PI * double(when.time().msecsSinceStartOfDay()) / 86'400'000.0;
-    QString record = recordPrefix(when, QStringLiteral("c"), QLocale::system());
+    QString answer = QStringLiteral("T0");
     for (int c = 0; c < 6; ++c) {
         if (c == 5 && (n / 5000) % 7 == 3) {
-            record += QStringLiteral("open,");
+            answer += QStringLiteral("1    ");
             continue;
         }
         const double base = 20 + 60 * c;
@@ -45,9 +47,16 @@ QByteArray simulatedRecord(const QDateTime &when, qint64 n, std::mt19937 &random
                              noise(random);
         // The card's four characters: a tenth below 100, whole degrees above.
         const bool small = value > -9.95 && value < 99.95;
-        record += QString::asprintf(small ? "%4.1f," : "%4.0f,", value);
+        answer += QString::asprintf(small ? "0%4.1f" : "0%4.0f", value);
     }
-    return (record + QStringLiteral("\r\n")).toLocal8Bit();
+    std::array<bool, channelCount> checked;
+    checked.fill(true);
+    return decodeAnswer(answer, checked, when, QStringLiteral("c"));
+}
+
+QByteArray simulatedRecord(const QDateTime &when, qint64 n, std::mt19937 &random)
+{
+    return (simulatedReading(when, n, random).record + QStringLiteral("\r\n")).toLocal8Bit();
 }
 
 qint64 writeLog(const QString &path, qint64 records, const QDateTime &start)
@@ -161,16 +170,16 @@ void measureMemory(qint64 records, int appends)
     std::mt19937 random(11);
     QDateTime when = start;
     for (qint64 n = 0; n < records; ++n) {
-        keeper.recordTaken(when, QString::fromLocal8Bit(simulatedRecord(when, n, random)).trimmed());
+        keeper.readingTaken(simulatedReading(when, n, random));
         when = when.addMSecs(333);
     }
     const auto appendTimes = [&](bool open) {
         std::vector<double> ms;
         for (int i = 0; i < appends; ++i) {
-            const QString record = QString::fromLocal8Bit(simulatedRecord(when, i, random)).trimmed();
+            const CardReading reading = simulatedReading(when, i, random);
             when = when.addMSecs(333);
             clock.restart();
-            keeper.recordTaken(when, record);
+            keeper.readingTaken(reading);
             if (open)
                 QCoreApplication::sendPostedEvents(); // the queued redraw
             ms.push_back(double(clock.nsecsElapsed()) / 1e6);

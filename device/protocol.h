@@ -1,7 +1,9 @@
 #pragma once
 
-#include <QDateTime>
-#include <QLocale>
+// The log's record (recordPrefix, errorRecord and the rest) has a module of its own; it comes
+// with the card's exchange, which makes every record.
+#include "common/logrecord.h"
+
 #include <QString>
 
 #include <optional>
@@ -43,22 +45,5 @@ struct ChannelReading
     double number = 0;
 };
 ChannelReading decodeChannel(const QString &field, bool checked);
-
-// The start of a log record: date, time and unit letter, each followed by a comma. The date and
-// time are written as the user's locale formats them: the short date, and the time with hours,
-// minutes and seconds but no time zone.
-QString recordPrefix(const QDateTime &when, const QString &tempType,
-                     const QLocale &locale = QLocale::system());
-
-// A moment as the log writes it: the short date, the separator and the time with seconds.
-QString logDateTimeText(const QDateTime &when, QChar separator,
-                        const QLocale &locale = QLocale::system());
-
-// The record of an answer that could not be decoded.
-QString errorRecord(const QDateTime &when, const QString &tempType,
-                    const QLocale &locale = QLocale::system());
-
-// The locale's long time format without its time zone and the text around it.
-QString logTimeFormat(const QLocale &locale);
 
 } // namespace tervalo

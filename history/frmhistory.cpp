@@ -1,5 +1,6 @@
 #include "history/frmhistory.h"
 
+#include "common/cardrules.h"
 #include "history/logsource.h"
 #include "output/filedialog.h"
 
@@ -28,9 +29,9 @@ QString count(qint64 n)
 
 QString historyUnitName(char unit)
 {
-    return unit == 'c' ? QStringLiteral("Celsius")
-           : unit == 'f' ? QStringLiteral("Fahrenheit")
-                         : QStringLiteral("Raw");
+    // A view shows one unit, "r" when it has none of the others.
+    const QString name = unitName(QString(QLatin1Char(unit)));
+    return name.isEmpty() ? unitName(QStringLiteral("r")) : name;
 }
 
 frmHistory::frmHistory()
@@ -116,13 +117,13 @@ void frmHistory::take(const LogRecord &record)
     m_data.append(record);
 }
 
-void frmHistory::setMemory(const RecordBuffer *buffer)
+void frmHistory::setMemory(const SampleBuffer *buffer)
 {
     m_memory = buffer;
     m_memoryLimit = buffer ? buffer->limit() : 0;
 }
 
-void frmHistory::followMemory(const RecordBuffer *buffer)
+void frmHistory::followMemory(const SampleBuffer *buffer)
 {
     m_following = true;
     setMemory(buffer);
@@ -130,8 +131,8 @@ void frmHistory::followMemory(const RecordBuffer *buffer)
     m_poll.stop();
     startOver();
     if (buffer) {
-        const auto sink = [this](const LogRecord &record, QByteArrayView) { take(record); };
-        buffer->forEachBlock([&](const QByteArray &block) { m_reader->read(block, sink); });
+        for (const HistorySample &sample : *buffer)
+            take(sample.record());
     }
     afterLoad();
 }
@@ -211,7 +212,7 @@ void frmHistory::pollFile()
     redraw();
 }
 
-void frmHistory::recordTaken(QByteArrayView line, const QString &logFile)
+void frmHistory::readingTaken(const HistorySample &sample, const QString &logFile)
 {
     if (!m_following)
         return; // an opened file stays, watched by its timer
@@ -228,7 +229,7 @@ void frmHistory::recordTaken(QByteArrayView line, const QString &logFile)
         followMemory(m_memory);
         return;
     }
-    m_reader->read(line, [this](const LogRecord &r, QByteArrayView) { appendLive(r); });
+    appendLive(sample.record());
     redraw();
 }
 
@@ -308,8 +309,9 @@ bool frmHistory::exportCsv(const QString &fileName)
         return false;
     const QCPRange range = plot->xAxis->range();
     const char unit = m_data.shownUnit();
-    // The source is read again with a reader of its own, which places every record as the view
-    // did, and the lines in the range are copied as they are.
+    // A log is read again with a reader of its own, which places every record as the view did,
+    // and the lines in the range are copied as they are. The readings in memory have no text:
+    // they are written as the log would have them.
     LogReader reader;
     const auto sink = [&](const LogRecord &record, QByteArrayView line) {
         if (record.unit == unit && record.time >= range.lower && record.time <= range.upper) {
@@ -327,7 +329,10 @@ bool frmHistory::exportCsv(const QString &fileName)
             pending.remove(0, reader.read(pending, sink));
         }
     } else if (m_memory) {
-        m_memory->forEachBlock([&](const QByteArray &block) { reader.read(block, sink); });
+        for (const HistorySample &sample : *m_memory) {
+            if (sample.unit == unit && sample.time >= range.lower && sample.time <= range.upper)
+                out.write((sampleRecord(sample) + QStringLiteral("\r\n")).toLocal8Bit());
+        }
     }
     return out.commit();
 }

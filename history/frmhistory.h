@@ -1,7 +1,8 @@
 #pragma once
 
+#include "common/logrecord.h"
 #include "history/historydata.h"
-#include "history/logreader.h"
+#include "history/logsource.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -16,8 +17,6 @@ class QPushButton;
 
 namespace tervalo {
 
-class LogTail;
-class RecordBuffer;
 class SaveFileDialog;
 
 // The history window: the whole record of a log, or of the readings since the program started,
@@ -33,22 +32,23 @@ public:
     // Where the records come from. Following, the window shows the log file while logging and
     // the readings in memory otherwise; an opened file stays until the user follows again.
     // followMemory also tells the window where the readings in memory are for later.
-    void followMemory(const RecordBuffer *buffer);
-    void setMemory(const RecordBuffer *buffer);
+    void followMemory(const SampleBuffer *buffer);
+    void setMemory(const SampleBuffer *buffer);
     void followFile(const QString &fileName);
     void openFile(const QString &fileName);
     bool following() const { return m_following; }
     QString fileName() const; // "" for the readings in memory
 
-    // A reading was taken: its record with line end, and the log file it went to ("" when
-    // nothing is logged).
-    void recordTaken(QByteArrayView line, const QString &logFile);
+    // A reading was taken: what the history keeps of it, and the log file it went to ("" when
+    // nothing is logged). While a log is followed the reading is read from the file instead.
+    void readingTaken(const HistorySample &sample, const QString &logFile);
 
     void cmdOpen_Click();
     void cmdFollow_Click();
     void cmdFit_Click();
     void cmdExport_Click();
-    // Writes the records of the visible range as the log holds them; false when it could not.
+    // Writes the records of the visible range as the log holds them (the readings in memory as
+    // sampleRecord writes them); false when it could not.
     bool exportCsv(const QString &fileName);
 
     // Seams for the dialogs, so that nothing in a test waits for a click.
@@ -98,7 +98,7 @@ private:
     HistoryData m_data;
     std::unique_ptr<LogReader> m_reader;
     std::unique_ptr<LogTail> m_tail;
-    const RecordBuffer *m_memory = nullptr;
+    const SampleBuffer *m_memory = nullptr;
     qsizetype m_memoryLimit = 0;
     bool m_following = true;
     bool m_valueZoomed = false;

@@ -305,9 +305,4 @@ std::array<PlotLine, historyChannels> decimateAll(const HistoryData &data, doubl
     return lines;
 }
 
-PlotLine decimate(const HistoryData &data, int channel, double from, double to, int buckets)
-{
-    return decimateAll(data, from, to, buckets)[size_t(channel)];
-}
-
 } // namespace tervalo

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/logreader.h"
+#include "common/logrecord.h"
 
 #include <QList>
 
@@ -89,6 +89,5 @@ struct PlotLine
 // All six channels in one pass over the records.
 std::array<PlotLine, historyChannels> decimateAll(const HistoryData &data, double from, double to,
                                                  int buckets);
-PlotLine decimate(const HistoryData &data, int channel, double from, double to, int buckets);
 
 } // namespace tervalo

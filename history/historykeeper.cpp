@@ -35,18 +35,16 @@ void HistoryKeeper::mnuHistory_Click()
     m_window->activateWindow();
 }
 
-void HistoryKeeper::recordTaken(const QDateTime &, const QString &record)
-{
-    // As the log holds it, so that the window reads both the same way.
-    const QByteArray line = (record + QStringLiteral("\r\n")).toLocal8Bit();
-    m_records.append(line);
-    if (m_window)
-        m_window->recordTaken(line, logFile ? logFile() : QString());
-}
-
 void HistoryKeeper::readingTaken(const CardReading &reading)
 {
-    recordTaken(reading.when, reading.record);
+    // The reading itself, not its record read back: nothing to parse, and the time keeps its
+    // milliseconds.
+    const std::optional<HistorySample> sample = historySample(reading);
+    if (!sample)
+        return;
+    m_records.append(*sample);
+    if (m_window)
+        m_window->readingTaken(*sample, logFile ? logFile() : QString());
 }
 
 } // namespace tervalo

@@ -1,17 +1,15 @@
 #pragma once
 
+#include "device/cardreading.h"
 #include "history/frmhistory.h"
 #include "history/logsource.h"
 
-#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
 
 namespace tervalo {
-
-struct CardReading;
 
 // The main window's side of the history: it keeps the readings taken since the program started
 // and opens the history window, which it tells of every new reading.
@@ -27,16 +25,16 @@ public:
     std::function<QString()> logFile;
 
     void mnuHistory_Click();
-    void recordTaken(const QDateTime &when, const QString &record);
+    // Every reading, logged or not, once it has gone to the log.
     void readingTaken(const tervalo::CardReading &reading);
 
-    const RecordBuffer &records() const { return m_records; }
+    const SampleBuffer &records() const { return m_records; }
     frmHistory *window() const { return m_window; } // null while the window is closed
 
 private:
     void follow();
 
-    RecordBuffer m_records;
+    SampleBuffer m_records;
     QPointer<frmHistory> m_window;
 };
 

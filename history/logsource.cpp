@@ -2,38 +2,63 @@
 
 #include <QFile>
 
+#include <charconv>
+#include <cmath>
+
 namespace tervalo {
 
-void RecordBuffer::append(QByteArrayView line)
+// A million readings are kept: every byte here is a megabyte there.
+static_assert(sizeof(HistorySample) <= 40);
+
+std::optional<HistorySample> historySample(const CardReading &reading)
 {
-    if (m_blocks.empty() || m_blocks.back().size() + line.size() > m_blockSize) {
-        if (!m_blocks.empty())
-            m_blocks.back().squeeze();
-        m_blocks.emplace_back();
-        m_blocks.back().reserve(m_blockSize);
+    if (reading.unit.size() != 1 || !QStringLiteral("rcf").contains(reading.unit[0]))
+        return std::nullopt;
+    HistorySample sample;
+    sample.time = double(reading.when.toMSecsSinceEpoch()) / 1000;
+    sample.unit = char(reading.unit[0].unicode());
+    for (int c = 0; c < historyChannels; ++c) {
+        sample.values[size_t(c)] = float(reading.number(c));
+        // The log writes "err" for every channel of an answer that failed.
+        const ChannelState state = reading.ok() ? reading.channels[size_t(c)].state : ChannelState::Error;
+        sample.states[size_t(c)] = quint8(state);
     }
-    m_blocks.back().append(line);
-    ++m_count;
-    while (m_count > m_limit)
-        dropOldest();
+    return sample;
 }
 
-void RecordBuffer::dropOldest()
+QString sampleRecord(const HistorySample &sample, const QLocale &locale)
 {
-    const QByteArray &first = m_blocks.front();
-    const qsizetype end = first.indexOf('\n', m_skip);
-    m_skip = end < 0 ? first.size() : end + 1;
-    --m_count;
-    if (m_skip >= first.size()) {
-        m_blocks.pop_front();
-        m_skip = 0;
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(std::llround(sample.time * 1000));
+    QString record = recordPrefix(when, QString(QLatin1Char(sample.unit)), locale);
+    for (int c = 0; c < historyChannels; ++c) {
+        switch (sample.state(c)) {
+        case ChannelState::Reading: {
+            // Shortest text that reads back as the same float, with "." whatever the locale.
+            char text[32];
+            const auto end = std::to_chars(text, text + sizeof text, sample.values[size_t(c)]).ptr;
+            record += QLatin1StringView(text, end - text);
+            break;
+        }
+        case ChannelState::Open:
+            record += QStringLiteral("open");
+            break;
+        case ChannelState::Disabled:
+            record += QStringLiteral("disabled");
+            break;
+        case ChannelState::Error:
+            record += QStringLiteral("err");
+            break;
+        }
+        record += QLatin1Char(',');
     }
+    return record;
 }
 
-void RecordBuffer::forEachBlock(const std::function<void(const QByteArray &)> &use) const
+void SampleBuffer::append(const HistorySample &sample)
 {
-    for (size_t i = 0; i < m_blocks.size(); ++i)
-        use(i == 0 && m_skip > 0 ? m_blocks[i].sliced(m_skip) : m_blocks[i]);
+    m_samples.push_back(sample);
+    while (size() > m_limit)
+        m_samples.pop_front();
 }
 
 LogTail::State LogTail::read(QByteArray &bytes, qint64 limit)

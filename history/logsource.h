@@ -1,39 +1,58 @@
 #pragma once
 
+#include "common/logrecord.h"
+#include "device/cardreading.h"
+
 #include <QByteArray>
+#include <QLocale>
 #include <QString>
 
+#include <array>
 #include <deque>
-#include <functional>
+#include <optional>
 
 namespace tervalo {
 
-// The records taken since the program started, as the log would hold them, for a history window
-// to show when nothing is logged. Kept as text in large blocks: a million records take about
-// 55 MB, a third of what one string each would.
-class RecordBuffer
+// One reading as the history keeps it in memory: when, in seconds since the epoch to the
+// millisecond, the unit letter, each channel's reading with its fraction (NaN where it has none)
+// and what became of each channel, so that an export can still tell "open" from "err". The
+// states fill what would otherwise be padding: 40 bytes a reading.
+struct HistorySample
+{
+    double time = 0;
+    std::array<float, historyChannels> values{};
+    char unit = 'r';
+    std::array<quint8, historyChannels> states{}; // ChannelState
+
+    ChannelState state(int channel) const { return ChannelState(states[size_t(channel)]); }
+    LogRecord record() const { return {time, unit, values}; }
+};
+
+// What the history keeps of a reading; nothing when its unit is none the history has an axis
+// for (the log's reader passes over such a record too).
+std::optional<HistorySample> historySample(const CardReading &reading);
+
+// The log's record of a sample, without its line end, as the program logs a reading, except that
+// a reading is written in its shortest form ("734" where the card sent " 734").
+QString sampleRecord(const HistorySample &sample, const QLocale &locale = QLocale::system());
+
+// The readings taken since the program started, for a history window to show when nothing is
+// logged, oldest first; the oldest goes once there are more than the limit. A million take
+// about 41 MB.
+class SampleBuffer
 {
 public:
-    explicit RecordBuffer(qsizetype limit = 1'000'000, qsizetype blockSize = 1 << 20)
-        : m_limit(limit), m_blockSize(blockSize)
-    {
-    }
+    explicit SampleBuffer(qsizetype limit = 1'000'000) : m_limit(limit) {}
 
-    // One record with its line end; the oldest goes once there are more than the limit.
-    void append(QByteArrayView line);
-    qsizetype size() const { return m_count; }
+    void append(const HistorySample &sample);
+    qsizetype size() const { return qsizetype(m_samples.size()); }
     qsizetype limit() const { return m_limit; }
-    // Every record held, oldest first, in blocks of whole lines.
-    void forEachBlock(const std::function<void(const QByteArray &)> &use) const;
+    auto begin() const { return m_samples.begin(); }
+    auto end() const { return m_samples.end(); }
 
 private:
-    void dropOldest();
-
     qsizetype m_limit;
-    qsizetype m_blockSize;
-    std::deque<QByteArray> m_blocks;
-    qsizetype m_skip = 0; // bytes of the first block already dropped
-    qsizetype m_count = 0;
+    std::deque<HistorySample> m_samples;
 };
 
 // Follows a log file as it grows: each read returns only the bytes added since the last one, up

@@ -1,6 +1,6 @@
 #include "output/logwriter.h"
 
-#include "device/protocol.h"
+#include "common/logrecord.h"
 #include "output/datalogfile.h"
 
 #include <QDir>

@@ -2,6 +2,7 @@
 
 #include "device/cardreading.h"
 #include "common/cardrules.h"
+#include "common/logrecord.h"
 #include "settings/registrymanagement.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,8 @@
-// The history's reading of logs: dates and times of every locale, items, foreign lines,
-// placing records without a readable time, gaps, the decimated lines and the records in memory.
+// The history's data: gaps, the decimated lines, the unit shown and the readings in memory.
 
-#include "device/protocol.h"
+#include "common/logrecord.h"
+#include "device/cardreading.h"
 #include "history/historydata.h"
-#include "history/logreader.h"
 #include "history/logsource.h"
 
 #include <QTest>
@@ -15,21 +14,6 @@
 using namespace tervalo;
 
 namespace {
-
-const QDateTime evening(QDate(2026, 12, 7), QTime(20, 56, 55));
-const QByteArray items = " 734,23.4,-012,open,disabled,err,";
-
-std::vector<LogRecord> readAll(LogReader &reader, const QByteArray &bytes)
-{
-    std::vector<LogRecord> records;
-    reader.read(bytes, [&](const LogRecord &r, QByteArrayView) { records.push_back(r); });
-    return records;
-}
-
-double seconds(const QDateTime &when)
-{
-    return double(when.toSecsSinceEpoch());
-}
 
 HistoryData dataOf(const std::vector<std::pair<double, float>> &points, char unit = 'c')
 {
@@ -51,133 +35,15 @@ class HistoryTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void readsDateAndTime_data();
-    void readsDateAndTime();
-    void readsItems_data();
-    void readsItems();
-    void placesUnreadableTimes_data();
-    void placesUnreadableTimes();
     void breaksLinesAtGaps_data();
     void breaksLinesAtGaps();
     void decimationKeepsEveryPeak_data();
     void decimationKeepsEveryPeak();
     void showsLatestUnit();
+    void keepsReadings_data();
+    void keepsReadings();
     void memoryDropsOldest();
 };
-
-void HistoryTest::readsDateAndTime_data()
-{
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QLocale>("reader");
-    QTest::addColumn<bool>("placed");
-
-    // As this program writes them, read back in the same locale and, where the form differs,
-    // in another.
-    const QList<std::pair<const char *, const char *>> locales = {
-        {"en_US", "en_US"}, {"de_DE", "de_DE"}, {"de_DE", "en_US"}, {"sv_SE", "en_US"},
-        {"en_GB", "en_GB"}, {"fr_FR", "fr_FR"}, {"ja_JP", "ja_JP"}, {"ko_KR", "ko_KR"},
-        {"zh_CN", "zh_CN"}, {"ar_EG", "ar_EG"}, {"en_US", "de_DE"}};
-    for (const auto &[writer, reader] : locales) {
-        QTest::addRow("%s read in %s", writer, reader)
-            << (recordPrefix(evening, QStringLiteral("c"), QLocale(QString::fromLatin1(writer)))
-                    .toUtf8() + items)
-            << QLocale(QString::fromLatin1(reader)) << true;
-    }
-    // Earlier versions wrote the long time format with its zone, sometimes after a comma.
-    QTest::newRow("zone") << "07.12.26,20:56:55 MEZ,c," + items << QLocale(QLocale::English) << true;
-    QTest::newRow("zone after comma")
-        << "12/7/2026,8:56:55 PM, Coordinated Universal Time,c," + items
-        << QLocale(QLocale::German) << true;
-    // Day or month first, by the shape: two digits each in Europe, not in America.
-    QTest::newRow("07/12/2026 read in en_US") << "07/12/2026,20:56:55,c," + items
-                                              << QLocale(QLocale::English, QLocale::UnitedStates) << true;
-    QTest::newRow("12/7/2026 read in en_GB") << "12/7/2026,20:56:55,c," + items
-                                             << QLocale(QLocale::English, QLocale::UnitedKingdom) << true;
-    QTest::newRow("date not a date") << "Monday,20:56:55,c," + items << QLocale(QLocale::English) << false;
-    QTest::newRow("time not a time") << "2026-12-07,noon,c," + items << QLocale(QLocale::English) << false;
-    QTest::newRow("hour 25") << "2026-12-07,25:56:55,c," + items << QLocale(QLocale::English) << false;
-    QTest::newRow("13 PM") << "12/7/26,13:56:55 PM,c," + items << QLocale(QLocale::English) << false;
-}
-
-void HistoryTest::readsDateAndTime()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(QLocale, reader);
-    QFETCH(bool, placed);
-
-    // A readable record first, an hour earlier, so an unreadable one has a place to go.
-    LogReader logReader(reader);
-    const QByteArray before = "2026-12-07,19:56:55,c," + items + "\r\n";
-    const std::vector<LogRecord> records = readAll(logReader, before + line + "\r\n");
-    QCOMPARE(records.size(), size_t(2));
-    QCOMPARE(records[1].time, placed ? seconds(evening) : records[0].time);
-    QCOMPARE(logReader.unplacedTimes(), placed ? 0 : 1);
-}
-
-void HistoryTest::readsItems_data()
-{
-    QTest::addColumn<QByteArray>("rest"); // after the date and time
-    QTest::addColumn<QList<float>>("values"); // empty: not a record
-
-    const float no = std::nanf("");
-    QTest::newRow("card's readings") << QByteArray("r, 734,23.4,-012,+5,0000,  -3,")
-                                     << QList<float>{734, 23.4f, -12, 5, 0, -3};
-    QTest::newRow("no readings") << QByteArray("f,open,disabled,err,open,disabled,err,")
-                                 << QList<float>{no, no, no, no, no, no};
-    QTest::newRow("five items") << QByteArray("c,1,2,3,4,5,") << QList<float>{};
-    QTest::newRow("seven items") << QByteArray("c,1,2,3,4,5,6,7,") << QList<float>{};
-    QTest::newRow("no last comma") << QByteArray("c,1,2,3,4,5,6") << QList<float>{};
-    QTest::newRow("unknown unit") << QByteArray("k,1,2,3,4,5,6,") << QList<float>{};
-    QTest::newRow("word for a reading") << QByteArray("c,1,2,three,4,5,6,") << QList<float>{};
-    QTest::newRow("comma decimal") << QByteArray("c,1,2,3,4,5,\"6,5\",") << QList<float>{};
-}
-
-void HistoryTest::readsItems()
-{
-    QFETCH(QByteArray, rest);
-    QFETCH(QList<float>, values);
-
-    LogReader reader(QLocale(QLocale::English));
-    const std::vector<LogRecord> records = readAll(reader, "2026-12-07,20:56:55," + rest + "\n");
-    QCOMPARE(records.size(), size_t(values.isEmpty() ? 0 : 1));
-    QCOMPARE(reader.unreadableLines(), values.isEmpty() ? 1 : 0);
-    for (int c = 0; c < values.size(); ++c) {
-        if (std::isnan(values[c]))
-            QVERIFY2(std::isnan(records[0].values[c]), qPrintable(QString::number(c)));
-        else
-            QCOMPARE(records[0].values[c], values[c]);
-    }
-}
-
-void HistoryTest::placesUnreadableTimes_data()
-{
-    QTest::addColumn<QByteArrayList>("times"); // "x" cannot be read
-    QTest::addColumn<QList<int>>("placed");    // seconds after 20:56:50
-
-    QTest::newRow("after the one before") << QByteArrayList{"20:56:50", "x", "20:56:55"}
-                                          << QList<int>{0, 0, 5};
-    QTest::newRow("several in a row") << QByteArrayList{"20:56:51", "x", "x", "20:56:53"}
-                                      << QList<int>{1, 1, 1, 3};
-    QTest::newRow("first waits for a time") << QByteArrayList{"x", "x", "20:56:52"}
-                                            << QList<int>{2, 2, 2};
-}
-
-void HistoryTest::placesUnreadableTimes()
-{
-    QFETCH(QByteArrayList, times);
-    QFETCH(QList<int>, placed);
-
-    QByteArray log;
-    for (const QByteArray &time : times)
-        log += "2026-12-07," + time + ",c," + items + "\r\n";
-    LogReader reader(QLocale(QLocale::English));
-    const std::vector<LogRecord> records = readAll(reader, log);
-    QCOMPARE(records.size(), size_t(placed.size()));
-    const double start = seconds(QDateTime(QDate(2026, 12, 7), QTime(20, 56, 50)));
-    for (qsizetype i = 0; i < placed.size(); ++i)
-        QCOMPARE(records[size_t(i)].time - start, double(placed[i]));
-    QCOMPARE(reader.unplacedTimes(), times.count("x"));
-}
 
 void HistoryTest::breaksLinesAtGaps_data()
 {
@@ -214,7 +80,7 @@ void HistoryTest::breaksLinesAtGaps()
     for (qsizetype i = 0; i < times.size(); ++i)
         points.emplace_back(1e9 + times[i], values[i]);
     // As many columns as seconds: nothing is decimated, so every point shows.
-    const PlotLine line = decimate(dataOf(points), 0, 1e9, 1e9 + 20, 20 * 8);
+    const PlotLine line = decimateAll(dataOf(points), 1e9, 1e9 + 20, 20 * 8)[0];
     QCOMPARE(line.values.size(), drawn.size());
     for (qsizetype i = 0; i < drawn.size(); ++i) {
         QCOMPARE(std::isnan(line.values[i]), std::isnan(drawn[i]));
@@ -257,7 +123,7 @@ void HistoryTest::decimationKeepsEveryPeak()
     const HistoryData history = dataOf(data);
     const double from = data.front().first;
     const double to = data.back().first;
-    const PlotLine line = decimate(history, 0, from, to, columns);
+    const PlotLine line = decimateAll(history, from, to, columns)[0];
 
     // Every column's lowest and highest reading is drawn, at its own time.
     const double width = (to - from) / columns;
@@ -327,16 +193,73 @@ void HistoryTest::showsLatestUnit()
     QCOMPARE(bulk.leftOut(), 4);
 }
 
+void HistoryTest::keepsReadings_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("checked"); // a 1 for each checked channel
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<QList<float>>("values"); // empty: not kept
+    QTest::addColumn<QString>("items");       // of the record written from what is kept
+
+    // Each field of the answer apart: the status character and four of the reading.
+    const QString answer = QStringLiteral("T0" "0 734" "023.4" "0-012" "1    " "05555" "0  +5");
+    const float no = std::nanf("");
+    QTest::newRow("readings with tenths")
+        << answer << "111101" << "c" << QList<float>{734, 23.4f, -12, no, no, 5}
+        << "734,23.4,-12,open,disabled,5,";
+    QTest::newRow("answer that failed")
+        << QStringLiteral("T0" "0 734" "0ab12" "0-012" "0 734" "05555" "0  +5") << "111111" << "f"
+        << QList<float>{no, no, no, no, no, no} << "err,err,err,err,err,err,";
+    QTest::newRow("no unit") << answer << "111101" << "" << QList<float>{} << "";
+    QTest::newRow("unit of no axis") << answer << "111101" << "k" << QList<float>{} << "";
+}
+
+void HistoryTest::keepsReadings()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, checked);
+    QFETCH(QString, unit);
+    QFETCH(QList<float>, values);
+    QFETCH(QString, items);
+
+    const QLocale english(QLocale::English);
+    const QDateTime when(QDate(2026, 12, 7), QTime(20, 56, 55, 678));
+    std::array<bool, channelCount> mask{};
+    for (int c = 0; c < channelCount; ++c)
+        mask[size_t(c)] = checked[c] == QLatin1Char('1');
+    const std::optional<HistorySample> sample =
+        historySample(decodeAnswer(answer, mask, when, unit, english));
+    QCOMPARE(sample.has_value(), !values.isEmpty());
+    if (!sample)
+        return;
+    QCOMPARE(std::llround(sample->time * 1000), when.toMSecsSinceEpoch());
+    QCOMPARE(QString(QLatin1Char(sample->unit)), unit);
+    for (int c = 0; c < historyChannels; ++c) {
+        const float kept = sample->values[size_t(c)];
+        QVERIFY2(std::isnan(values[c]) ? std::isnan(kept) : kept == values[c],
+                 qPrintable(QString::number(c)));
+    }
+
+    // Written as the log would hold it, to the second.
+    const QString record = sampleRecord(*sample, english);
+    const QString prefix = recordPrefix(when, unit, english);
+    QVERIFY2(record.startsWith(prefix), qPrintable(record));
+    QCOMPARE(record.mid(prefix.size()), items);
+}
+
 void HistoryTest::memoryDropsOldest()
 {
-    // Blocks of about two records, so that dropping crosses from one block to the next.
-    RecordBuffer buffer(3, 16);
-    for (int i = 1; i <= 7; ++i)
-        buffer.append(QByteArray("record ") + QByteArray::number(i) + "\r\n");
+    SampleBuffer buffer(3);
+    for (int i = 1; i <= 7; ++i) {
+        HistorySample sample;
+        sample.time = i;
+        buffer.append(sample);
+    }
     QCOMPARE(buffer.size(), 3);
-    QByteArray held;
-    buffer.forEachBlock([&held](const QByteArray &block) { held += block; });
-    QCOMPARE(held, QByteArray("record 5\r\nrecord 6\r\nrecord 7\r\n"));
+    QList<double> held;
+    for (const HistorySample &sample : buffer)
+        held << sample.time;
+    QCOMPARE(held, (QList<double>{5, 6, 7}));
 }
 
 QTEST_GUILESS_MAIN(HistoryTest)

@@ -1,7 +1,8 @@
 // The history window: zoom, fit and hiding a channel, files that are no logs, following a log
 // and the readings in memory as they grow, and the export of what is visible.
 
-#include "device/protocol.h"
+#include "common/logrecord.h"
+#include "device/cardreading.h"
 #include "history/frmhistory.h"
 #include "history/historykeeper.h"
 #include "output/datalogfile.h"
@@ -35,6 +36,19 @@ QByteArray records(int from, int to, char unit = 'c')
     for (int i = from; i < to; ++i)
         bytes += record(i, unit);
     return bytes;
+}
+
+// Reading i, taken a quarter of a second after record i's time, with its values as the card
+// pads them.
+CardReading reading(int i, char unit = 'c')
+{
+    QString answer = QStringLiteral("T0");
+    for (int c = 0; c < 5; ++c)
+        answer += QStringLiteral("0%1").arg(c * 100 + i, 4);
+    std::array<bool, channelCount> checked;
+    checked.fill(true);
+    return decodeAnswer(answer + QStringLiteral("09000"), checked, start.addSecs(i).addMSecs(250),
+                        QString(QLatin1Char(unit)));
 }
 
 void writeFile(const QString &name, const QByteArray &bytes)
@@ -91,6 +105,7 @@ private slots:
     void badFiles();
     void followsLog();
     void exportsVisibleRecords();
+    void exportsReadingsInMemory();
     void keeperFollowsLogging();
 };
 
@@ -179,7 +194,7 @@ void HistoryWindowTest::followsLog()
 
     // Each reading the program logs shows at once, at the end of a view that shows everything.
     QCOMPARE(appendLogRecord(w.log, record(100)), 0);
-    w.window->recordTaken(record(100), w.log);
+    w.window->readingTaken(*historySample(reading(100)), w.log);
     QCOMPARE(w.window->data().size(), 101);
     QCOMPARE(w.x().lower, double(start.toSecsSinceEpoch()));
     QVERIFY(w.x().upper >= double(start.addSecs(100).toSecsSinceEpoch()));
@@ -189,20 +204,20 @@ void HistoryWindowTest::followsLog()
     QFile file(w.log);
     QVERIFY(file.open(QIODevice::Append | QIODevice::Unbuffered));
     file.write(record(101).chopped(1));
-    w.window->recordTaken({}, w.log);
+    w.window->readingTaken({}, w.log);
     QCOMPARE(w.window->data().size(), 101);
     file.write("\n");
-    w.window->recordTaken({}, w.log);
+    w.window->readingTaken({}, w.log);
     QCOMPARE(w.window->data().size(), 102);
 
     // Cut short: read again; gone: what was read stays, and the status says so.
     QVERIFY(file.resize(record(0).size() * 5));
-    w.window->recordTaken({}, w.log);
+    w.window->readingTaken({}, w.log);
     QCOMPARE(w.window->data().size(), 5);
     QVERIFY(w.window->lblStatus->text().contains(QStringLiteral("shorter")));
     file.close();
     QVERIFY(QFile::remove(w.log));
-    w.window->recordTaken({}, w.log);
+    w.window->readingTaken({}, w.log);
     QCOMPARE(w.window->data().size(), 5);
     QVERIFY(w.window->lblStatus->text().contains(QStringLiteral("not there")));
     QVERIFY(w.messages.isEmpty());
@@ -237,6 +252,25 @@ void HistoryWindowTest::exportsVisibleRecords()
     QVERIFY(w.messages.isEmpty());
 }
 
+void HistoryWindowTest::exportsReadingsInMemory()
+{
+    Window w; // for its folder
+    HistoryKeeper keeper;
+    for (int i = 0; i < 20; ++i)
+        keeper.readingTaken(reading(i, i == 13 ? 'f' : 'c'));
+    keeper.mnuHistory_Click();
+    frmHistory *window = keeper.window();
+    QCOMPARE(window->fileName(), QString());
+    // The readings lie a quarter second after whole seconds: 5 and 14 are in, 4 and 15 are out.
+    const double t0 = double(start.toSecsSinceEpoch());
+    window->plot->xAxis->setRange(t0 + 5, t0 + 15);
+    const QString out = w.dir.filePath(QStringLiteral("memory.csv"));
+    QVERIFY(window->exportCsv(out));
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), records(5, 13) + records(14, 15)); // 13 in Fahrenheit, left out
+}
+
 void HistoryWindowTest::keeperFollowsLogging()
 {
     Window w; // for its folder
@@ -245,7 +279,7 @@ void HistoryWindowTest::keeperFollowsLogging()
     HistoryKeeper keeper(5);
     keeper.logFile = [&logging] { return logging; };
     for (int i = 0; i < 8; ++i)
-        keeper.recordTaken(start.addSecs(i), QString::fromLocal8Bit(record(i)).trimmed());
+        keeper.readingTaken(reading(i));
     QCOMPARE(keeper.records().size(), 5);
 
     keeper.mnuHistory_Click();
@@ -257,16 +291,18 @@ void HistoryWindowTest::keeperFollowsLogging()
 
     // Logging stops: the readings in memory, though the window first showed the log.
     logging.clear();
-    keeper.recordTaken(start.addSecs(7), QString::fromLocal8Bit(record(7)).trimmed());
+    keeper.readingTaken(reading(7));
     QCOMPARE(window->data().size(), 5);
-    keeper.recordTaken(start.addSecs(8), QString::fromLocal8Bit(record(8)).trimmed());
+    keeper.readingTaken(reading(8));
     QCOMPARE(window->data().size(), 6);
     QCOMPARE(window->fileName(), QString());
+    // Taken, not read back from a record: the milliseconds stay.
+    QCOMPARE(window->data().time(5), double(reading(8).when.toMSecsSinceEpoch()) / 1000);
 
     // Logging starts: the window shows the log.
     writeFile(w.log, records(0, 3));
     logging = w.log;
-    keeper.recordTaken(start.addSecs(3), QString::fromLocal8Bit(record(3)).trimmed());
+    keeper.readingTaken(reading(3));
     QCOMPARE(window->fileName(), w.log);
     QCOMPARE(window->data().size(), 3);
 
@@ -274,7 +310,7 @@ void HistoryWindowTest::keeperFollowsLogging()
     const QString other = w.dir.filePath(QStringLiteral("other.csv"));
     writeFile(other, records(0, 2));
     window->openFile(other);
-    keeper.recordTaken(start.addSecs(4), QString::fromLocal8Bit(record(4)).trimmed());
+    keeper.readingTaken(reading(4));
     QCOMPARE(window->fileName(), other);
     window->cmdFollow->click();
     QCOMPARE(window->fileName(), w.log);

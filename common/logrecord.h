@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,31 @@
 #include <vector>
 
 namespace tervalo {
+
+// The log's record, both ways: how a reading is written as a line of the log, and how a line of
+// any log, this version's or an earlier one's, in any locale, is read back. One place, so that
+// what is written is what the reader expects.
+
+// Writing a record.
+
+// The start of a log record: date, time and unit letter, each followed by a comma. The date and
+// time are written as the user's locale formats them: the short date, and the time with hours,
+// minutes and seconds but no time zone.
+QString recordPrefix(const QDateTime &when, const QString &tempType,
+                     const QLocale &locale = QLocale::system());
+
+// A moment as the log writes it: the short date, the separator and the time with seconds.
+QString logDateTimeText(const QDateTime &when, QChar separator,
+                        const QLocale &locale = QLocale::system());
+
+// The record of an answer that could not be decoded.
+QString errorRecord(const QDateTime &when, const QString &tempType,
+                    const QLocale &locale = QLocale::system());
+
+// The locale's long time format without its time zone and the text around it.
+QString logTimeFormat(const QLocale &locale);
+
+// Reading a log.
 
 inline constexpr int historyChannels = 6;
 
@@ -44,8 +70,9 @@ std::optional<LogLine> splitLogLine(QByteArrayView line);
 int secondsOfDay(const QString &text, const QLocale &locale);
 
 // Reads a log's dates: the locale's own short form first, then the forms other locales write.
-// Once a form has read a date it is tried first, so one file is read one way throughout (a day
-// such as 07/12 would otherwise flip between July and December).
+// Once a form has read a date it is tried first, and when it fails the forms with day, month and
+// year in the same order come next, so one file is read one way throughout (a day such as 07/12
+// would otherwise flip between July and December).
 class LogDateReader
 {
 public:
@@ -54,9 +81,10 @@ public:
 
 private:
     QDate tryForm(int form, const QString &text) const;
+    QString order(int form) const;
     QLocale m_locale;
     QStringList m_forms;
-    int m_lastForm = -1;
+    int m_lastForm = -2; // -1 is the locale's form; -2 none yet
 };
 
 // Reads a log line by line and places each record on the time axis. A record whose date or time

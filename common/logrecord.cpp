@@ -1,13 +1,144 @@
-#include "history/logreader.h"
+#include "common/logrecord.h"
 
-#include <QDateTime>
 #include <QTime>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
 namespace tervalo {
+
+namespace {
+
+// One piece of a Qt date-time format: a field (a run of one pattern letter) or literal text.
+struct FormatPiece
+{
+    QString text;
+    bool field = false;
+    bool zone = false;
+};
+
+QList<FormatPiece> formatPieces(const QString &format)
+{
+    static const QString fieldLetters = QStringLiteral("hHmszaAPpt");
+    QList<FormatPiece> pieces;
+    const auto addLiteral = [&pieces](const QString &text) {
+        if (!pieces.isEmpty() && !pieces.last().field)
+            pieces.last().text += text;
+        else
+            pieces.append({text, false, false});
+    };
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format[i];
+        if (c == QLatin1Char('\'')) {
+            // Quoted text, '' standing for one quote; kept quoted so it stays literal.
+            qsizetype end = i + 1;
+            while (end < format.size()) {
+                if (format[end] == QLatin1Char('\'')) {
+                    if (end + 1 < format.size() && format[end + 1] == QLatin1Char('\'')) {
+                        end += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++end;
+            }
+            addLiteral(format.mid(i, end + 1 - i));
+            i = end + 1;
+        } else if (fieldLetters.contains(c)) {
+            qsizetype end = i + 1;
+            while (end < format.size() && format[end] == c)
+                ++end;
+            pieces.append({format.mid(i, end - i), true, c == QLatin1Char('t')});
+            i = end;
+        } else {
+            addLiteral(QString(c));
+            ++i;
+        }
+    }
+    return pieces;
+}
+
+} // namespace
+
+QString logTimeFormat(const QLocale &locale)
+{
+    // The long time format is the one with seconds; readings come up to three a second, so the
+    // seconds matter. Many locales add the time zone to it, with a comma, brackets or blanks
+    // around it; any of those would add a column or noise to every record, so the zone goes with
+    // the text that only joined it to the time.
+    QList<FormatPiece> pieces = formatPieces(locale.timeFormat(QLocale::LongFormat));
+    // Blanks, commas, brackets and the like; letters (a unit such as Korean "초") stay.
+    const auto separator = [](QChar c) { return !c.isLetterOrNumber() && c != QLatin1Char('\''); };
+    const auto chopSeparators = [&](QString &text, bool atEnd) {
+        while (!text.isEmpty() && separator(atEnd ? text.back() : text.front())) {
+            if (atEnd)
+                text.chop(1);
+            else
+                text.remove(0, 1);
+        }
+    };
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        if (!pieces[i].zone)
+            continue;
+        pieces.removeAt(i);
+        const bool fieldBefore = std::any_of(pieces.begin(), pieces.begin() + i,
+                                             [](const FormatPiece &p) { return p.field; });
+        const bool fieldAfter = std::any_of(pieces.begin() + i, pieces.end(),
+                                            [](const FormatPiece &p) { return p.field; });
+        FormatPiece *before = i > 0 && !pieces[i - 1].field ? &pieces[i - 1] : nullptr;
+        FormatPiece *after = i < pieces.size() && !pieces[i].field ? &pieces[i] : nullptr;
+        if (before)
+            chopSeparators(before->text, true);
+        if (after)
+            chopSeparators(after->text, false);
+        // Two fields that the zone stood between still need something between them.
+        if (fieldBefore && fieldAfter && (!before || before->text.isEmpty()) &&
+            (!after || after->text.isEmpty())) {
+            if (after)
+                after->text = QStringLiteral(" ");
+            else if (before)
+                before->text = QStringLiteral(" ");
+            else
+                pieces.insert(i, {QStringLiteral(" "), false, false});
+        }
+        --i;
+    }
+    // What is left around the time only joined it to the zone.
+    if (!pieces.isEmpty() && !pieces.first().field)
+        chopSeparators(pieces.first().text, false);
+    if (!pieces.isEmpty() && !pieces.last().field)
+        chopSeparators(pieces.last().text, true);
+    QString format;
+    for (const FormatPiece &piece : pieces)
+        format += piece.text;
+    return format;
+}
+
+QString logDateTimeText(const QDateTime &when, QChar separator, const QLocale &locale)
+{
+    // Worked out again only when the locale's format changes, not for every reading.
+    static QString longFormat;
+    static QString format;
+    if (const QString current = locale.timeFormat(QLocale::LongFormat); current != longFormat) {
+        format = logTimeFormat(locale);
+        longFormat = current;
+    }
+    return locale.toString(when.date(), QLocale::ShortFormat) + separator +
+           locale.toString(when.time(), format);
+}
+
+QString recordPrefix(const QDateTime &when, const QString &tempType, const QLocale &locale)
+{
+    return logDateTimeText(when, QLatin1Char(','), locale) + QLatin1Char(',') + tempType +
+           QLatin1Char(',');
+}
+
+QString errorRecord(const QDateTime &when, const QString &tempType, const QLocale &locale)
+{
+    return recordPrefix(when, tempType, locale) + QStringLiteral("err,err,err,err,err,err,");
+}
 
 namespace {
 
@@ -132,18 +263,36 @@ QDate LogDateReader::tryForm(int form, const QString &text) const
     return date;
 }
 
+QString LogDateReader::order(int form) const
+{
+    if (form < -1)
+        return {};
+    QString order;
+    for (const QChar c : form < 0 ? m_locale.dateFormat(QLocale::ShortFormat) : m_forms[form]) {
+        if ((c == QLatin1Char('d') || c == QLatin1Char('M') || c == QLatin1Char('y')) &&
+            !order.contains(c))
+            order += c;
+    }
+    return order;
+}
+
 QDate LogDateReader::read(const QString &text)
 {
     if (m_lastForm >= -1) {
         if (const QDate date = tryForm(m_lastForm, text); date.isValid())
             return date;
     }
-    for (int form = -1; form < int(m_forms.size()); ++form) {
-        if (form == m_lastForm)
-            continue;
-        if (const QDate date = tryForm(form, text); date.isValid()) {
-            m_lastForm = form;
-            return date;
+    // A form of the same order first: a log that began on 13/12/2026 and reaches 7/1/2027 has
+    // only dropped a digit, and is still day first, though 7/1/2027 fits M/d/yyyy before d/M/yyyy.
+    const QString lastOrder = order(m_lastForm);
+    for (const bool sameOrder : {true, false}) {
+        for (int form = -1; form < int(m_forms.size()); ++form) {
+            if (form == m_lastForm || (order(form) == lastOrder) != sameOrder)
+                continue;
+            if (const QDate date = tryForm(form, text); date.isValid()) {
+                m_lastForm = form;
+                return date;
+            }
         }
     }
     return {};

@@ -1,0 +1,171 @@
+// The reading of logs: dates and times of every locale, items, foreign lines and records without
+// a readable time. (What the program writes is checked with the card's exchange, in
+// tests/device/protocol_test.cpp.)
+
+#include "common/logrecord.h"
+
+#include <QTest>
+
+#include <cmath>
+
+using namespace tervalo;
+
+namespace {
+
+const QDateTime evening(QDate(2026, 12, 7), QTime(20, 56, 55));
+const QByteArray items = " 734,23.4,-012,open,disabled,err,";
+
+std::vector<LogRecord> readAll(LogReader &reader, const QByteArray &bytes)
+{
+    std::vector<LogRecord> records;
+    reader.read(bytes, [&](const LogRecord &r, QByteArrayView) { records.push_back(r); });
+    return records;
+}
+
+double seconds(const QDateTime &when)
+{
+    return double(when.toSecsSinceEpoch());
+}
+
+} // namespace
+
+class LogRecordTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readsDateAndTime_data();
+    void readsDateAndTime();
+    void readsItems_data();
+    void readsItems();
+    void placesUnreadableTimes_data();
+    void placesUnreadableTimes();
+};
+
+void LogRecordTest::readsDateAndTime_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QLocale>("reader");
+    QTest::addColumn<bool>("placed");
+
+    // As this program writes them, read back in the same locale and, where the form differs,
+    // in another.
+    const QList<std::pair<const char *, const char *>> locales = {
+        {"en_US", "en_US"}, {"de_DE", "de_DE"}, {"de_DE", "en_US"}, {"sv_SE", "en_US"},
+        {"en_GB", "en_GB"}, {"fr_FR", "fr_FR"}, {"ja_JP", "ja_JP"}, {"ko_KR", "ko_KR"},
+        {"zh_CN", "zh_CN"}, {"ar_EG", "ar_EG"}, {"en_US", "de_DE"}};
+    for (const auto &[writer, reader] : locales) {
+        QTest::addRow("%s read in %s", writer, reader)
+            << (recordPrefix(evening, QStringLiteral("c"), QLocale(QString::fromLatin1(writer)))
+                    .toUtf8() + items)
+            << QLocale(QString::fromLatin1(reader)) << true;
+    }
+    // Earlier versions wrote the long time format with its zone, sometimes after a comma.
+    QTest::newRow("zone") << "07.12.26,20:56:55 MEZ,c," + items << QLocale(QLocale::English) << true;
+    QTest::newRow("zone after comma")
+        << "12/7/2026,8:56:55 PM, Coordinated Universal Time,c," + items
+        << QLocale(QLocale::German) << true;
+    // Day or month first, by the shape: two digits each in Europe, not in America.
+    QTest::newRow("07/12/2026 read in en_US") << "07/12/2026,20:56:55,c," + items
+                                              << QLocale(QLocale::English, QLocale::UnitedStates) << true;
+    QTest::newRow("12/7/2026 read in en_GB") << "12/7/2026,20:56:55,c," + items
+                                             << QLocale(QLocale::English, QLocale::UnitedKingdom) << true;
+    // A log keeps to the order its first readable date showed, though a later date would read
+    // the other way in the reader's own form or in one tried before.
+    const auto log = [](const QByteArray &first, const QByteArray &last) {
+        return first + ",20:56:55,c," + items + "\r\n" + last + ",20:56:55,c," + items;
+    };
+    QTest::newRow("day first, 13/12/26 then 07/12/26, read in en_US")
+        << log("13/12/26", "07/12/26") << QLocale(QLocale::English, QLocale::UnitedStates) << true;
+    QTest::newRow("day first, 13/12/2026 then 7/12/2026, read in en_US")
+        << log("13/12/2026", "7/12/2026") << QLocale(QLocale::English, QLocale::UnitedStates) << true;
+    QTest::newRow("month first, 12/13/2026 then 12/07/2026, read in en_GB")
+        << log("12/13/2026", "12/07/2026") << QLocale(QLocale::English, QLocale::UnitedKingdom) << true;
+    QTest::newRow("date not a date") << "Monday,20:56:55,c," + items << QLocale(QLocale::English) << false;
+    QTest::newRow("time not a time") << "2026-12-07,noon,c," + items << QLocale(QLocale::English) << false;
+    QTest::newRow("hour 25") << "2026-12-07,25:56:55,c," + items << QLocale(QLocale::English) << false;
+    QTest::newRow("13 PM") << "12/7/26,13:56:55 PM,c," + items << QLocale(QLocale::English) << false;
+}
+
+void LogRecordTest::readsDateAndTime()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QLocale, reader);
+    QFETCH(bool, placed);
+
+    // A readable record first, an hour earlier, so an unreadable one has a place to go.
+    LogReader logReader(reader);
+    const QByteArray before = "2026-12-07,19:56:55,c," + items + "\r\n";
+    const std::vector<LogRecord> records = readAll(logReader, before + line + "\r\n");
+    // The last record is the one placed; any before it in line set the reader's course.
+    QCOMPARE(records.size(), size_t(2 + line.count('\n')));
+    QCOMPARE(records.back().time, placed ? seconds(evening) : records[records.size() - 2].time);
+    QCOMPARE(logReader.unplacedTimes(), placed ? 0 : 1);
+}
+
+void LogRecordTest::readsItems_data()
+{
+    QTest::addColumn<QByteArray>("rest"); // after the date and time
+    QTest::addColumn<QList<float>>("values"); // empty: not a record
+
+    const float no = std::nanf("");
+    QTest::newRow("card's readings") << QByteArray("r, 734,23.4,-012,+5,0000,  -3,")
+                                     << QList<float>{734, 23.4f, -12, 5, 0, -3};
+    QTest::newRow("no readings") << QByteArray("f,open,disabled,err,open,disabled,err,")
+                                 << QList<float>{no, no, no, no, no, no};
+    QTest::newRow("five items") << QByteArray("c,1,2,3,4,5,") << QList<float>{};
+    QTest::newRow("seven items") << QByteArray("c,1,2,3,4,5,6,7,") << QList<float>{};
+    QTest::newRow("no last comma") << QByteArray("c,1,2,3,4,5,6") << QList<float>{};
+    QTest::newRow("unknown unit") << QByteArray("k,1,2,3,4,5,6,") << QList<float>{};
+    QTest::newRow("word for a reading") << QByteArray("c,1,2,three,4,5,6,") << QList<float>{};
+    QTest::newRow("comma decimal") << QByteArray("c,1,2,3,4,5,\"6,5\",") << QList<float>{};
+}
+
+void LogRecordTest::readsItems()
+{
+    QFETCH(QByteArray, rest);
+    QFETCH(QList<float>, values);
+
+    LogReader reader(QLocale(QLocale::English));
+    const std::vector<LogRecord> records = readAll(reader, "2026-12-07,20:56:55," + rest + "\n");
+    QCOMPARE(records.size(), size_t(values.isEmpty() ? 0 : 1));
+    QCOMPARE(reader.unreadableLines(), values.isEmpty() ? 1 : 0);
+    for (int c = 0; c < values.size(); ++c) {
+        if (std::isnan(values[c]))
+            QVERIFY2(std::isnan(records[0].values[c]), qPrintable(QString::number(c)));
+        else
+            QCOMPARE(records[0].values[c], values[c]);
+    }
+}
+
+void LogRecordTest::placesUnreadableTimes_data()
+{
+    QTest::addColumn<QByteArrayList>("times"); // "x" cannot be read
+    QTest::addColumn<QList<int>>("placed");    // seconds after 20:56:50
+
+    QTest::newRow("after the one before") << QByteArrayList{"20:56:50", "x", "20:56:55"}
+                                          << QList<int>{0, 0, 5};
+    QTest::newRow("several in a row") << QByteArrayList{"20:56:51", "x", "x", "20:56:53"}
+                                      << QList<int>{1, 1, 1, 3};
+    QTest::newRow("first waits for a time") << QByteArrayList{"x", "x", "20:56:52"}
+                                            << QList<int>{2, 2, 2};
+}
+
+void LogRecordTest::placesUnreadableTimes()
+{
+    QFETCH(QByteArrayList, times);
+    QFETCH(QList<int>, placed);
+
+    QByteArray log;
+    for (const QByteArray &time : times)
+        log += "2026-12-07," + time + ",c," + items + "\r\n";
+    LogReader reader(QLocale(QLocale::English));
+    const std::vector<LogRecord> records = readAll(reader, log);
+    QCOMPARE(records.size(), size_t(placed.size()));
+    const double start = seconds(QDateTime(QDate(2026, 12, 7), QTime(20, 56, 50)));
+    for (qsizetype i = 0; i < placed.size(); ++i)
+        QCOMPARE(records[size_t(i)].time - start, double(placed[i]));
+    QCOMPARE(reader.unplacedTimes(), times.count("x"));
+}
+
+QTEST_GUILESS_MAIN(LogRecordTest)
+#include "logrecord_test.moc"
