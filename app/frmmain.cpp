@@ -97,7 +97,7 @@ void frmMain::createControls()
     lblTemperature = place<QLabel>(frmChSelect, QStringLiteral("lblTemperature"),
                                    twipsRect(1560, 240, 975, 255), QStringLiteral("Temperature"));
     static const int unitTops[6] = {480, 735, 975, 1230, 1470, 1725};
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < channelCount; ++i) {
         const int top = 480 + 240 * i;
         chkCh[i] = place<QCheckBox>(frmChSelect, QStringLiteral("chkCh%1").arg(i),
                                     twipsRect(120, top, 1095, 255), QStringLiteral("Channel %1").arg(i + 1));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/channelcount.h"
 #include "common/windowstate.h"
 #include "device/portmanagement.h"
 #include "settings/startupsettings.h"
@@ -59,9 +60,9 @@ public:
     // Channels and link settings
     QGroupBox *frmChSelect = nullptr;
     QLabel *lblTemperature = nullptr;
-    std::array<QCheckBox *, 6> chkCh{};
-    std::array<QLabel *, 6> lblCh{};
-    std::array<QLabel *, 6> lblTemp{};
+    std::array<QCheckBox *, channelCount> chkCh{};
+    std::array<QLabel *, channelCount> lblCh{};
+    std::array<QLabel *, channelCount> lblTemp{};
     QLabel *lblPortNo = nullptr;
     QComboBox *cmbPort = nullptr;
     QLabel *lblAddress = nullptr;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/channelcount.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
@@ -39,7 +41,7 @@ QString logTimeFormat(const QLocale &locale);
 
 // Reading a log.
 
-inline constexpr int historyChannels = 6;
+inline constexpr int historyChannels = channelCount;
 
 // One record of a log as the history plots it: when (seconds since the epoch), the unit letter
 // and six values, NaN for "open", "disabled" and "err".

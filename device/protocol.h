@@ -2,6 +2,7 @@
 
 // The log's record (recordPrefix, errorRecord and the rest) has a module of its own; it comes
 // with the card's exchange, which makes every record.
+#include "common/channelcount.h"
 #include "common/logrecord.h"
 
 #include <QString>
@@ -14,7 +15,6 @@ namespace tervalo {
 // rule of the exchange can be checked on its own.
 
 inline constexpr int answerLength = 32; // two leading characters and six fields of five
-inline constexpr int channelCount = 6;
 
 // "t", the address exactly as the address box holds it, the unit letter, "a".
 QString buildRequest(const QString &address, const QString &tempType);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/channelcount.h"
+
 #include <QtGlobal>
 
 #include <array>
@@ -7,7 +9,7 @@
 namespace tervalo {
 
 inline constexpr int graphPoints = 50;
-inline constexpr int graphChannels = 6;
+inline constexpr int graphChannels = channelCount;
 
 // The plotted history: [point][channel], point 0 the oldest, point 49 the newest.
 using GraphData = std::array<std::array<qint16, graphChannels>, graphPoints>;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/channelcount.h"
 #include "common/windowstate.h"
 
 #include <QObject>
@@ -22,8 +23,8 @@ struct ReadingsDisplayControls
     QRadioButton *OptRaw = nullptr;
     QRadioButton *OptCelsius = nullptr;
     QRadioButton *OptFahrenheit = nullptr;
-    std::array<QLabel *, 6> lblCh{};
-    std::array<QLabel *, 6> lblTemp{};
+    std::array<QLabel *, channelCount> lblCh{};
+    std::array<QLabel *, channelCount> lblTemp{};
 };
 
 struct ReadingsDisplayHooks
