@@ -133,6 +133,22 @@ private slots:
         }
     }
 
+    // A request that cannot be sent ends the exchange: an earlier one still awaited will not be
+    // answered, and no time-out comes after the send failure's message.
+    void failedSendEndsTheExchange()
+    {
+        Rig rig;
+        rig.silent = true;
+        rig.session.requestData();
+        rig.clock.advance(100);
+        rig.line.failWrites = true;
+        rig.session.requestData();
+        QCOMPARE(rig.session.outstandingRequests(), 0);
+        QVERIFY(!rig.clock.timeoutActive());
+        rig.clock.advance(1000);
+        QCOMPARE(rig.status, QStringLiteral("Error 8104 received. If problem persists please restart Tervalo."));
+    }
+
     // With Keep Running a card that stays away costs a message, and the run keeps trying.
     void keepRunningWhileTheCardStaysAway()
     {
