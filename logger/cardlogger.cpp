@@ -19,20 +19,16 @@ QList<ProbedPort> CardLogger::probePorts()
     return m_session.call([](AcquisitionSession &s) { return s.probePorts(); });
 }
 
-bool CardLogger::start(const LoggerSetup &setup)
+bool CardLogger::start(const LoggerOptions &options, int portNumber)
 {
-    m_setup = setup;
-    return m_session.call([&setup](AcquisitionSession &s) {
-        SessionSetup request;
-        request.address = setup.address;
-        request.unit = setup.unit;
-        request.checked = setup.checked;
-        s.setSetup(request);
-        s.setInterval(setup.intervalMs);
-        s.setKeepRunning(setup.keepRunning);
-        s.setLimits(setup.count, setup.durationMs);
-        s.setLogFile(setup.logFile);
-        if (!s.preparePort(setup.portNumber))
+    m_logFile = options.logFile;
+    return m_session.call([&options, portNumber](AcquisitionSession &s) {
+        s.setSetup({options.address, options.unit, options.checked});
+        s.setInterval(options.intervalMs);
+        s.setKeepRunning(options.keepRunning);
+        s.setLimits(options.count, options.durationMs);
+        s.setLogFile(options.logFile);
+        if (!s.preparePort(portNumber))
             return false;
         // Like a continuous run in the window: the first reading one interval after the start.
         s.startRun();
@@ -74,7 +70,7 @@ void CardLogger::finish(int status)
     // Records that never reached the log make the run a failure, however it ended.
     if (m_lostRecords > 0) {
         std::fprintf(m_err, "tervalo-log: %lld records could not be written to %s\n",
-                     static_cast<long long>(m_lostRecords), qPrintable(m_setup.logFile));
+                     static_cast<long long>(m_lostRecords), qPrintable(m_logFile));
         status = 1;
     }
     m_session.call([](AcquisitionSession &s) {
@@ -120,7 +116,7 @@ void CardLogger::readingTaken(const CardReading &reading)
             // a run that only printed has nobody left to tell.
             m_printing = false;
             std::clearerr(m_out);
-            if (m_setup.logFile.isEmpty())
+            if (m_logFile.isEmpty())
                 stop();
         }
     }

@@ -2,6 +2,7 @@
 
 #include "acquisition/acquisitionsession.h"
 #include "acquisition/sessionthread.h"
+#include "logger/options.h"
 
 #include <QObject>
 #include <QString>
@@ -10,20 +11,6 @@
 #include <cstdio>
 
 namespace tervalo {
-
-// What one headless run reads and where it goes.
-struct LoggerSetup
-{
-    int portNumber = 1;
-    QString address = QStringLiteral("0");
-    QString unit = QStringLiteral("r");
-    int intervalMs = 333;
-    std::array<bool, channelCount> checked{true, true, true, true, true, true};
-    QString logFile;          // empty: standard output only
-    bool keepRunning = false; // time-outs and a lost device do not end the run
-    qint64 count = 0;         // readings after which the run ends; 0: no limit
-    qint64 durationMs = 0;    // time after which the run ends; 0: no limit
-};
 
 // Continuous readings with no window: the same acquisition session as the window's, on its own
 // thread, driven from the command line. Records go to standard output (the log is written by
@@ -38,8 +25,9 @@ public:
     // numbering stays fixed from here on, so a number found here opens the same device at the
     // start and at every reopen.
     QList<ProbedPort> probePorts();
-    // Opens the port and starts the run; false when the port does not open.
-    bool start(const LoggerSetup &setup);
+    // Opens port portNumber and starts the run the options describe; false when the port does
+    // not open.
+    bool start(const LoggerOptions &options, int portNumber);
     // Ends the run once the reading in progress is answered or timed out.
     void stop();
 
@@ -58,7 +46,7 @@ private:
     void message(const QString &text);
     void finish(int status);
 
-    LoggerSetup m_setup;
+    QString m_logFile;
     FILE *m_out;
     FILE *m_err;
     SessionThread m_session;

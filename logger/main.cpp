@@ -68,17 +68,6 @@ int main(int argc, char *argv[])
     if (!port.failure.isEmpty())
         return fail(port.failure);
 
-    LoggerSetup setup;
-    setup.portNumber = port.portNumber;
-    setup.address = options.address;
-    setup.unit = options.unit;
-    setup.intervalMs = options.intervalMs;
-    setup.checked = options.checked;
-    setup.logFile = options.logFile;
-    setup.keepRunning = options.keepRunning;
-    setup.count = options.count;
-    setup.durationMs = options.durationMs;
-
     // SIGINT and SIGTERM end the run after the reading in progress, through the event loop.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return fail(QStringLiteral("cannot set up signal handling"));
@@ -99,7 +88,7 @@ int main(int argc, char *argv[])
         logger.stop();
     });
     QObject::connect(&logger, &CardLogger::finished, &app, [](int status) { QCoreApplication::exit(status); });
-    if (!logger.start(setup))
-        return fail(QStringLiteral("cannot open port %1: Comm Port Not Available").arg(setup.portNumber));
+    if (!logger.start(options, port.portNumber))
+        return fail(QStringLiteral("cannot open port %1: Comm Port Not Available").arg(port.portNumber));
     return app.exec();
 }

@@ -96,8 +96,6 @@ private slots:
     void storedChoices();
     void readStored_data();
     void readStored();
-    void errorText_data();
-    void errorText();
     void port_data();
     void port();
 
@@ -377,25 +375,6 @@ void OptionsTest::readStored()
         actual = stored.rateListPosition;
     }
     QCOMPARE(actual, value);
-}
-
-void OptionsTest::errorText_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("usage") << "--unit must be r, c or f" << exitUsage
-                           << "tervalo-log: --unit must be r, c or f\nTry 'tervalo-log --help'.\n";
-    QTest::newRow("failure") << "cannot write the log 'x'" << exitFailure
-                             << "tervalo-log: cannot write the log 'x'\n";
-}
-
-void OptionsTest::errorText()
-{
-    QFETCH(QString, message);
-    QFETCH(int, status);
-    QFETCH(QString, text);
-    QCOMPARE(loggerErrorText(message, status), text);
 }
 
 void OptionsTest::port_data()
