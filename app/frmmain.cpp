@@ -326,6 +326,9 @@ void frmMain::Form_Load()
 {
     mnuSave->setChecked(false);
     SetPriority(-2, 256);
+    // On Linux a priority is a thread's own, and the acquisition thread was started before this:
+    // it asks for the same, since it is the one that keeps the sampling on time.
+    acquisitionThread->call([](AcquisitionSession &) { SetPriority(-2, 256); });
     // "commTimer" was made with the session: 250 ms, not running until continuous mode starts.
     RegistryManagement::ensureDefaultSettings();
     const RegistryManagement::AppliedSettings applied = RegistryManagement::applySettings(*this);

@@ -93,9 +93,9 @@ Stats statsOf(std::vector<double> values)
     return s;
 }
 
-// Notes when the serial port's descriptor last woke the session's event loop: the moment the
-// characters it brought became known to the program. Filtered on the port's notifiers, so it sees
-// the notification before the serial port reads it.
+// Notes when a descriptor last woke the session's event loop: for the serial port, the moment
+// the characters it brought became known to the program. Filtered on the descriptor's notifiers,
+// so it sees the notification before anyone reads it.
 class SerialWakeWatch : public QObject
 {
 public:
@@ -103,10 +103,9 @@ public:
     std::atomic<qint64> lastWakeNs = 0; // set on the session's thread, read on the window's
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::SockAct && watched->parent() &&
-            qobject_cast<QSerialPort *>(watched->parent()))
+        if (event->type() == QEvent::SockAct)
             lastWakeNs = m_clock.nsecsElapsed();
         return false;
     }
@@ -465,13 +464,23 @@ int main(int argc, char *argv[])
     std::vector<qint64> requestNs;
     // The serial port's notifiers wake the session's thread: the moment the characters they
     // bring become known to the program. Watched there, before the serial port reads them.
+    // The grid's own wake-ups are watched the same way: a request goes out at its tick, and the
+    // tick's wake-up, not the end of its handler, is the moment to hold against the grid.
     auto *wakes = session.call([&](AcquisitionSession &s) {
         auto *watch = new SerialWakeWatch(clock);
         watch->setParent(&s);
         for (QSocketNotifier *notifier : s.line().findChildren<QSocketNotifier *>())
             notifier->installEventFilter(watch);
-        QObject::connect(&s.clock(), &SessionClock::Timer, &s,
-                         [&] { requestNs.push_back(clock.nsecsElapsed()); });
+        auto *ticks = new SerialWakeWatch(clock);
+        ticks->setParent(&s);
+        for (HiResTimer *timer : s.clock().findChildren<HiResTimer *>()) {
+            for (QSocketNotifier *notifier : timer->findChildren<QSocketNotifier *>())
+                notifier->installEventFilter(ticks);
+        }
+        QObject::connect(&s.clock(), &SessionClock::Timer, &s, [&, ticks] {
+            const qint64 woke = ticks->lastWakeNs;
+            requestNs.push_back(woke > 0 ? woke : clock.nsecsElapsed());
+        });
         return watch;
     });
     PaintWatch paints(clock);
