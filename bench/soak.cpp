@@ -14,6 +14,7 @@
 #include "output/datalog.h"
 #include "output/filedialog.h"
 #include "output/frmgraph.h"
+#include "history/historykeeper.h"
 #include "output/graph.h"
 
 #include <QApplication>
@@ -154,7 +155,11 @@ int main(int argc, char *argv[])
     sim.waitForFinished(3000);
 
     const bool counts = requested == answered + timeouts && answered == lines && broken == 0;
-    const double growth = rssEnd - rssAfterWarmUp;
+    // The history keeps every reading since the start, by design (up to a million, measured by
+    // history_bench); what it holds beyond the first thousand is not a leak.
+    const double historyMb = double(window.history->records().size() - 1000) *
+                             double(sizeof(HistorySample)) / (1024.0 * 1024.0);
+    const double growth = rssEnd - rssAfterWarmUp - historyMb;
     std::printf("| measure | value | goal | met |\n|---|---|---|---|\n");
     std::printf("| readings requested / answered / logged | %ld / %ld / %ld | all equal | %s |\n",
                 requested, answered, lines, counts && timeouts == 0 ? "yes" : "NO");
@@ -162,8 +167,11 @@ int main(int argc, char *argv[])
     std::printf("| broken log lines | %ld | 0 | %s |\n", broken, broken == 0 ? "yes" : "NO");
     std::printf("| readings a second | %.0f | | |\n", double(answered) / elapsed);
     std::printf("| CPU per reading | %.3f ms | | |\n", cpu * 1000.0 / double(answered));
-    std::printf("| resident memory after 1000 / at the end | %.1f / %.1f MB | growth < 1 MB | %s |\n",
-                rssAfterWarmUp, rssEnd, growth < 1.0 ? "yes" : "NO");
+    std::printf("| resident memory after 1000 / at the end | %.1f / %.1f MB | | |\n", rssAfterWarmUp,
+                rssEnd);
+    std::printf("| of it the history's readings since the first 1000 | %.1f MB | | |\n", historyMb);
+    std::printf("| growth beyond the history's readings | %.1f MB | < 1 MB | %s |\n", growth,
+                growth < 1.0 ? "yes" : "NO");
     std::printf("| peak memory after 1000 / at the end | %.1f / %.1f MB | | |\n", peakAfterWarmUp,
                 peakEnd);
     std::printf("| open descriptors after 1000 / at the end | %d / %d | equal | %s |\n", fdsBefore, fdsAfter,

@@ -6,9 +6,16 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh --test
 
+# How long each step took, so that a slow suite shows where its time goes.
+step=$(date +%s)
+took() { echo "== $1: $(( $(date +%s) - step )) s"; step=$(date +%s); }
+took "installing"
+
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTERVALO_SANITIZE=ON
 cmake --build build-test
+took "building with sanitizers"
 (cd build-test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j2)
+took "the tests"
 
 # The settings store once more, built for Windows and run under Wine, so its registry backend
 # meets a real implementation of the registry calls (in a throwaway Wine prefix).
@@ -23,6 +30,7 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x /usr/lib/wine/wine
   rm -rf "$prefix"
   echo "== Windows settings store under Wine: $(( $(date +%s) - start )) s"
 fi
+step=$(date +%s)
 
 # The decoders of everything that comes from outside (the card's answers, the settings file)
 # get a short fuzzing run on every test run; longer runs are a manual job.
@@ -41,4 +49,5 @@ if command -v clang++ >/dev/null; then
     "$target" "${args[@]}" "$work" "tests/fuzz/corpus/${name#fuzz_}" 2>&1 | tail -n 12
     rm -rf "$work"
   done
+  took "fuzzing, with its build"
 fi
