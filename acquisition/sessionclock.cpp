@@ -23,6 +23,9 @@ SystemSessionClock::SystemSessionClock(QObject *parent)
     : SessionClock(parent), m_grid(new HiResTimer(this)), m_timeout(new QTimer(this)),
       m_deadline(new QTimer(this))
 {
+    // Named as the window once named them, so that they can be found the same way.
+    m_grid->setObjectName(QStringLiteral("hiResTimer"));
+    m_timeout->setObjectName(QStringLiteral("tmrTimeout"));
     m_grid->Add(commTimerKey, commTimerStartIntervalMs);
     connect(m_grid, &HiResTimer::Timer, this, &SessionClock::Timer);
     m_timeout->setInterval(answerTimeoutMs);
