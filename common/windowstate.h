@@ -10,7 +10,6 @@ namespace tervalo {
 struct WindowState
 {
     bool continuousFlag = false; // continuous acquisition runs
-    bool suspendFlag = false;    // the port must be opened again before the next request
     bool saveToDisk = false;     // every reading is appended to the log file
     bool keepRunning = false;    // a continuous run outlasts time-outs and a lost device
     QString tempType;            // unit letter sent with every request: "r", "c" or "f"

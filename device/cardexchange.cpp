@@ -107,7 +107,6 @@ std::optional<QString> CardExchange::takeAnswer()
 
 void CardExchange::timedOut()
 {
-    m_clock.stopTimeout();
     endExchange();
     m_line.setInBufferCount(0);
 }
