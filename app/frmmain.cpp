@@ -3,6 +3,7 @@
 #include "acquisition/acquisitioncycle.h"
 #include "acquisition/hirestimer.h"
 #include "acquisition/sessionthread.h"
+#include "app/etchedframe.h"
 #include "app/frmabout.h"
 #include "app/help.h"
 #include "app/images/productimages.h"
@@ -29,6 +30,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimer>
 
 namespace tervalo {
@@ -61,6 +64,19 @@ const QKeySequence menuShortcuts[] = {QKeySequence(Qt::CTRL | Qt::Key_X),
                                       QKeySequence(Qt::CTRL | Qt::Key_G),
                                       QKeySequence(Qt::CTRL | Qt::Key_H)};
 
+// Fahrenheit's option is 13 pixels high, less than a round indicator of the usual styles needs,
+// which would be cut at the bottom. The option grows about its middle until the indicator is
+// whole; its text stays on the same line.
+void showIndicatorWhole(QRadioButton *option)
+{
+    QStyleOptionButton look;
+    look.initFrom(option);
+    const int needed = option->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight, &look, option);
+    const int grow = needed - option->height();
+    if (grow > 0)
+        option->setGeometry(option->geometry().adjusted(0, -grow / 2, 0, grow - grow / 2));
+}
+
 } // namespace
 
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
@@ -80,6 +96,9 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 
     createControls();
     createMenus();
+    // The client area opens at its drawn size, and the window may be made smaller than that:
+    // the controls stay where they are and are cut off.
+    resize(twipsToPixels(6195), twipsToPixels(3840) + menuBar()->sizeHint().height());
     setTabOrder();
     connectHandlers();
 }
@@ -90,10 +109,9 @@ void frmMain::createControls()
 {
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setMinimumSize(twipsToPixels(6195), twipsToPixels(3840));
     setCentralWidget(client);
 
-    frmChSelect = place<QGroupBox>(client, QStringLiteral("frmChSelect"), twipsRect(120, 0, 3855, 3375));
+    frmChSelect = place<EtchedFrame>(client, QStringLiteral("frmChSelect"), twipsRect(120, 0, 3855, 3375));
     lblTemperature = place<QLabel>(frmChSelect, QStringLiteral("lblTemperature"),
                                    twipsRect(1560, 240, 975, 255), QStringLiteral("Temperature"));
     static const int unitTops[6] = {480, 735, 975, 1230, 1470, 1725};
@@ -131,7 +149,7 @@ void frmMain::createControls()
     cmbSampleRate->setEditable(true);
     cmbSampleRate->setInsertPolicy(QComboBox::NoInsert);
 
-    frameDataOutputSelect = place<QGroupBox>(frmChSelect, QStringLiteral("frameDataOutputSelect"),
+    frameDataOutputSelect = place<EtchedFrame>(frmChSelect, QStringLiteral("frameDataOutputSelect"),
                                              twipsRect(2400, 2040, 1335, 1215));
     frameDataOutputSelect->setTitle(QStringLiteral("Data Output"));
     frameDataOutputSelect->setToolTip(QStringLiteral("Raw Data, Celsius, or Fahrenheit"));
@@ -141,6 +159,8 @@ void frmMain::createControls()
                                      twipsRect(120, 600, 855, 255), QStringLiteral("Celsius"));
     OptFahrenheit = place<QRadioButton>(frameDataOutputSelect, QStringLiteral("OptFahrenheit"),
                                         twipsRect(120, 960, 1095, 195), QStringLiteral("Fahrenheit"));
+    for (QRadioButton *option : {OptRaw, OptCelsius, OptFahrenheit})
+        showIndicatorWhole(option);
     OptRaw->setChecked(true);
 
     Picture1 = place<QLabel>(client, QStringLiteral("Picture1"), twipsRect(4800, 30, 615, 1215));
@@ -192,11 +212,13 @@ void frmMain::createMenus()
     mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
     mnuContinuous = action(mnuTools, "mnuContinuous", QStringLiteral("&Continuous"));
+    mnuSave = action(mnuTools, "mnuSave", QStringLiteral("Sa&ve to Disk"), menuShortcuts[1]);
+    mnuSave->setCheckable(true);
+    // Our own items come after the two every user knows, so Alt+T, Down still reaches the log.
+    mnuTools->addSeparator();
     // Off unless the user turns it on: by default a run ends at its first failure.
     mnuKeepRunning = action(mnuTools, "mnuKeepRunning", QStringLiteral("&Keep Running"));
     mnuKeepRunning->setCheckable(true);
-    mnuSave = action(mnuTools, "mnuSave", QStringLiteral("Sa&ve to Disk"), menuShortcuts[1]);
-    mnuSave->setCheckable(true);
     mnuRescanPorts = action(mnuTools, "mnuRescanPorts", QStringLiteral("&Rescan Ports"));
 
     mnuView = menuBar()->addMenu(QStringLiteral("&View"));

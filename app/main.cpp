@@ -12,29 +12,24 @@ namespace {
 constexpr const char *usage =
     "Usage: tervalo [--help | --version]\n"
     "Reads, logs and plots the six channels of a Maravex thermocouple card.\n"
-    "Without arguments it opens its main window; the user's guide is under Help.\n"
+    "Without --help or --version it opens its main window; the user's guide is under Help.\n"
+    "Qt's own options (-platform, -style, -display, ...) are taken as usual; any other\n"
+    "argument is ignored.\n"
     "\n"
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n";
 
 // The two questions that are answered from a terminal, before the application object exists:
 // that object needs a display, and these must work without one (over ssh, in a build, in a
-// package check). Anything else is refused rather than passed on to Qt: the program has no other
-// options, and Qt's own (-platform, -style, ...) have environment variables that do the same.
-// Returns the exit status when the program is to end here, or -1 to go on to the windows.
+// package check). Returns the exit status when the program is to end here, or -1 to go on to
+// the windows.
 int answerCommandLine(int argc, char *argv[])
 {
     bool help = false;
     bool version = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            help = true;
-        } else if (std::strcmp(argv[i], "--version") == 0) {
-            version = true;
-        } else {
-            std::fprintf(stderr, "tervalo: unknown argument '%s'\n%s", argv[i], usage);
-            return 2;
-        }
+        help = help || std::strcmp(argv[i], "--help") == 0;
+        version = version || std::strcmp(argv[i], "--version") == 0;
     }
     if (help) {
         std::fputs(usage, stdout);
@@ -48,6 +43,16 @@ int answerCommandLine(int argc, char *argv[])
     return -1;
 }
 
+// The program has no other arguments, yet it is started with some: a file manager or a desktop
+// shortcut passes a file, a user passes Qt's own options (-platform, -style, -display), which
+// the application object has taken out by now. None of them may keep the window from opening;
+// what is left is only mentioned.
+void noteIgnoredArguments(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        std::fprintf(stderr, "tervalo: ignoring argument '%s'\n", argv[i]);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -56,6 +61,7 @@ int main(int argc, char *argv[])
         return status;
 
     QApplication app(argc, argv);
+    noteIgnoredArguments(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tervalo"));
     QApplication::setOrganizationName(QStringLiteral("Quillmar"));
     QApplication::setWindowIcon(tervalo::productIcon());

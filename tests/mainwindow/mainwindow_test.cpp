@@ -2,6 +2,7 @@
 // of acquisition, shortcuts, and continuous readings from a card simulator.
 
 #include "acquisition/acquisitioncycle.h"
+#include "app/etchedframe.h"
 #include "app/frmmain.h"
 #include "common/branding.h"
 #include "device/protocol.h"
@@ -26,9 +27,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -90,7 +94,9 @@ private slots:
     void continuousRunAtThreePerSecond();
     void closingWhileRunningStopsTheRun();
     void runLogsAndPlotsEveryReading();
+    void resizingMovesNothing_data();
     void resizingMovesNothing();
+    void dataOutputFrameDrawnAsPlaced();
 
 private:
     std::unique_ptr<frmMain> loaded();
@@ -158,6 +164,21 @@ void MainWindowTest::firstRun()
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QCOMPARE(QApplication::focusWidget(), w->chkSave);
     QCOMPARE(w->lblStringDisplay->text(), defaultStatusText());
+
+    // The menus as a user walks them with the keyboard: the items every user knows first and in
+    // their order, ours after a separator, each access key once in its menu (C, V, K, R, and S
+    // for "&Stop" during a run).
+    QStringList menus;
+    for (QAction *menu : w->menuBar()->actions()) {
+        QString items = menu->text();
+        for (QAction *item : menu->menu()->actions())
+            items += QLatin1Char('|') + (item->isSeparator() ? QStringLiteral("-") : item->text());
+        menus << items;
+    }
+    QCOMPARE(menus, QStringList({QStringLiteral("&File|E&xit"),
+                                 QStringLiteral("&Tools|&Continuous|Sa&ve to Disk|-|&Keep Running|&Rescan Ports"),
+                                 QStringLiteral("&View|&Graph|&History"),
+                                 QStringLiteral("&Help|&About|&Help")}));
 
     // Tab goes round in the order that leaving the port, the address and the rate relies on.
     QStringList visited;
@@ -364,9 +385,6 @@ void MainWindowTest::keepRunningSwitch()
     else if (!stored.isEmpty())
         store("Keep Running", int16_t(stored.toInt()));
     auto w = loaded();
-    // In the Tools menu right after the continuous item.
-    const QList<QAction *> items = w->mnuTools->actions();
-    QCOMPARE(items.indexOf(w->mnuKeepRunning), items.indexOf(w->mnuContinuous) + 1);
     QCOMPARE(w->mnuKeepRunning->text(), QStringLiteral("&Keep Running"));
     QVERIFY(w->mnuKeepRunning->isCheckable());
     QCOMPARE(w->mnuKeepRunning->isChecked(), on);
@@ -400,7 +418,15 @@ void MainWindowTest::keepRunningOutlastsATimeoutAndMarksTheReadings()
             texts << label->text();
         return texts;
     }();
+    // The boxes are white whatever their text says, as the eye reads them.
+    const auto white = [&w] {
+        int count = 0;
+        for (QLabel *label : w->lblCh)
+            count += label->grab().toImage().pixelColor(3, 3) == QColor(Qt::white);
+        return count;
+    };
     QCOMPARE(greyed(), 0);
+    QCOMPARE(white(), 6);
     QVERIFY(w->lblCh[0]->toolTip().startsWith(QStringLiteral("Answer received ")));
 
     w->mnuKeepRunning->trigger();
@@ -413,6 +439,7 @@ void MainWindowTest::keepRunningOutlastsATimeoutAndMarksTheReadings()
     QVERIFY(w->state.continuousFlag);
     QVERIFY(w->display->readingsStale());
     QCOMPARE(greyed(), 6);
+    QCOMPARE(white(), 6);
     for (int i = 0; i < 6; ++i)
         QCOMPARE(w->lblCh[i]->text(), shown[i]);
 
@@ -421,6 +448,7 @@ void MainWindowTest::keepRunningOutlastsATimeoutAndMarksTheReadings()
     QTRY_COMPARE_WITH_TIMEOUT(w->lblStringDisplay->text(), defaultStatusText(), 3000);
     QTRY_VERIFY(!w->display->readingsStale());
     QCOMPARE(greyed(), 0);
+    QCOMPARE(white(), 6);
     w->cmdContinuous->click();
     QVERIFY(!w->state.continuousFlag);
 }
@@ -572,15 +600,70 @@ void MainWindowTest::runLogsAndPlotsEveryReading()
     QCOMPARE(shown.value(records - 1, 0), w->lblCh[0]->text().toFloat());
 }
 
+void MainWindowTest::resizingMovesNothing_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("larger") << QSize(613, 420);
+    // Smaller than the drawn client area: the controls are cut off, not squeezed.
+    QTest::newRow("smaller") << QSize(200, 120);
+}
+
 void MainWindowTest::resizingMovesNothing()
 {
+    QFETCH(QSize, size);
     auto w = loaded();
+    QCOMPARE(w->centralWidget()->size(), QSize(413, 256));
     const QRect read = w->cmdRead->geometry();
     const QRect status = w->lblStringDisplay->geometry();
-    w->resize(w->width() + 200, w->height() + 150);
+    w->resize(size);
     QTest::qWait(50);
+    QCOMPARE(w->size(), size);
     QCOMPARE(w->cmdRead->geometry(), read);
     QCOMPARE(w->lblStringDisplay->geometry(), status);
+}
+
+void MainWindowTest::dataOutputFrameDrawnAsPlaced()
+{
+    auto w = loaded();
+    auto *frame = qobject_cast<EtchedFrame *>(w->frameDataOutputSelect);
+    QVERIFY(frame);
+    QCOMPARE(frame->geometry(), QRect(160, 136, 89, 81));
+    const QImage image = frame->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    const QColor ground = frame->palette().color(QPalette::Window);
+    // How much of a stretch of one row, in the frame's own pixels, is drawn on.
+    const auto inked = [&](int row, int from, int to) {
+        int count = 0;
+        for (int x = int(from * scale); x < int(to * scale); ++x)
+            count += image.pixelColor(x, row) != ground;
+        return double(count) / (int(to * scale) - int(from * scale));
+    };
+    const QRect caption = frame->captionRect();
+    // The top line runs right of the caption; the caption's text stands above and below it.
+    int line = -1;
+    int textTop = -1;
+    int textBottom = -1;
+    for (int row = 0; row < int(w->OptRaw->y() * scale); ++row) {
+        const bool lineRow = inked(row, caption.right() + 2, frame->width() - 3) > 0.9;
+        if (lineRow && line < 0)
+            line = row;
+        else if (!lineRow && inked(row, caption.left(), caption.right()) > 0)
+            textBottom = row, textTop = textTop < 0 ? row : textTop;
+        // One line only: none between the caption and the first option, as a group box draws.
+        QVERIFY2(!lineRow || row <= line + 2 * scale, qPrintable(QStringLiteral("line at %1").arg(row)));
+    }
+    QVERIFY2(textTop < line && line < textBottom,
+             qPrintable(QStringLiteral("text %1..%2, line %3").arg(textTop).arg(textBottom).arg(line)));
+    QVERIFY(inked(line, 1, caption.left()) > 0.9);
+    // Every option whole: inside the frame, below the line, tall enough for its round indicator.
+    QStyleOptionButton look;
+    look.initFrom(w->OptFahrenheit);
+    const int indicator = w->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight, &look, w->OptFahrenheit);
+    for (QRadioButton *option : {w->OptRaw, w->OptCelsius, w->OptFahrenheit}) {
+        QVERIFY(option->geometry().top() * scale > line + scale);
+        QVERIFY(option->geometry().bottom() < frame->height() - 2);
+        QVERIFY(option->height() >= indicator);
+    }
 }
 
 QTEST_MAIN(MainWindowTest)
