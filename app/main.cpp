@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -60,6 +61,11 @@ int main(int argc, char *argv[])
     if (const int status = answerCommandLine(argc, argv); status >= 0)
         return status;
 
+#ifdef SIGXFSZ
+    // A log that reaches a file-size limit (ulimit -f) is a failed write, reported and taken back
+    // like one on a full disk, not the end of the program in the middle of a record.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QApplication app(argc, argv);
     noteIgnoredArguments(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tervalo"));

@@ -15,6 +15,12 @@ namespace tervalo {
 // So when the file does not end with a line end (such a cut, or another program that wrote to
 // it), a line end goes in front of the record first: the damaged line stays as it is, the new
 // record whole.
+//
+// A record the system takes only in part (a full disk, a file-size limit, a failing disk), or
+// takes but cannot sync, is taken back: the file is cut to the length it had before, line end in
+// front included, so that the log holds whole records only and a spreadsheet never reads a record
+// with channels missing. The error is returned as for any other failure. The process must ignore SIGXFSZ for
+// a file-size limit to come back as EFBIG; by default the signal ends the process mid-write.
 int appendLogRecord(const QString &fileName, const QByteArray &record);
 
 } // namespace tervalo

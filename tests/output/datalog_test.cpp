@@ -15,17 +15,19 @@
 #include <QPushButton>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 #include <functional>
 #include <memory>
+#include <sys/resource.h>
 
 #include "acquisition/acquisitionsession.h"
+#include "tests/output/datalog_writer.h"
 #include "tests/support/sessionfakes.h"
 
 using namespace tervalo;
@@ -273,37 +275,102 @@ void DataLogTest::desktopDialog()
         QCOMPARE(QFileInfo(name).absoluteFilePath(), QFileInfo(path(expected)).absoluteFilePath());
 }
 
+namespace {
+
+enum class WriteFault { MissingFolder, FolderInTheWay, SizeLimit };
+
+// Lets no file grow past `limit` bytes while it lasts, as `ulimit -f` does, with the signal the
+// system then sends ignored, as the programs do: the write just fails.
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(qint64 limit)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit lowered{rlim_t(limit), old.rlim_max};
+        set = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
+    }
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    bool set = false;
+};
+
+} // namespace
+
 void DataLogTest::writeErrorUntilCauseGoes_data()
 {
-    QTest::addColumn<bool>("folderInTheWay");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QByteArray>("existing"); // the log before the failing readings
+    QTest::addColumn<int>("room");            // how far past it a size limit lets the file grow
+    QTest::addColumn<QByteArray>("mend");     // what goes before the record once it fits
     QTest::addColumn<int>("error");
-    QTest::newRow("missing folder") << false << ENOENT;
-    QTest::newRow("folder in the way") << true << EISDIR;
+    const QByteArray none, whole("a,b\r\n"), unended("a,b"), torn("a,b\r\n5/1/24,12:0");
+    const int record = int(valid.size()) + 2;
+    QTest::newRow("missing folder") << int(WriteFault::MissingFolder) << none << 0 << none << ENOENT;
+    QTest::newRow("folder in the way") << int(WriteFault::FolderInTheWay) << none << 0 << none << EISDIR;
+    // The limit lets the write through in part and refuses the rest: the part must go again.
+    const int limit = int(WriteFault::SizeLimit);
+    const QByteArray crlf("\r\n");
+    QTest::newRow("limit, new file") << limit << none << 10 << none << EFBIG;
+    QTest::newRow("limit, nothing fits") << limit << whole << 0 << none << EFBIG;
+    QTest::newRow("limit, record cut") << limit << whole << 10 << none << EFBIG;
+    QTest::newRow("limit, all but the line feed") << limit << whole << record - 1 << none << EFBIG;
+    QTest::newRow("limit, only the mended line end fits") << limit << unended << 2 << crlf << EFBIG;
+    QTest::newRow("limit, cut inside the mended line end") << limit << unended << 1 << crlf << EFBIG;
+    QTest::newRow("limit, torn record mended, then cut") << limit << torn << 2 + 10 << crlf << EFBIG;
 }
 
 void DataLogTest::writeErrorUntilCauseGoes()
 {
-    QFETCH(bool, folderInTheWay);
+    QFETCH(int, fault);
+    QFETCH(QByteArray, existing);
+    QFETCH(int, room);
+    QFETCH(QByteArray, mend);
     QFETCH(int, error);
-    const QString file = path(QStringLiteral("sub/log.csv"));
-    if (folderInTheWay)
+    const QString file = path(WriteFault(fault) == WriteFault::SizeLimit ? QStringLiteral("log.csv")
+                                                                         : QStringLiteral("sub/log.csv"));
+    if (WriteFault(fault) == WriteFault::FolderInTheWay)
         QVERIFY(QDir().mkpath(file));
+    if (!existing.isEmpty()) {
+        QFile log(file);
+        QVERIFY(log.open(QIODevice::WriteOnly) && log.write(existing) == existing.size());
+    }
     LogWindow w;
     w.state.saveToDisk = true;
     w.session.setLogFile(file);
+    // Looked at once the limit is gone, so that a failure can still be reported in full.
+    QStringList statuses;
+    QByteArrayList logs;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (WriteFault(fault) == WriteFault::SizeLimit)
+            QVERIFY(limit.emplace(existing.size() + room).set);
+        for (int reading = 0; reading < 2; ++reading) {
+            w.status->setText(QStringLiteral("reading"));
+            w.session.saveData(valid);
+            statuses << w.status->text();
+            logs << contents(file);
+        }
+    }
     for (int reading = 0; reading < 2; ++reading) {
-        w.status->setText(QStringLiteral("reading"));
-        w.session.saveData(valid);
-        QCOMPARE(w.status->text(),
-                 QStringLiteral("Error %1 was encountered when writing to disk.").arg(error));
+        QCOMPARE(statuses[reading], QStringLiteral("Error %1 was encountered when writing to disk.").arg(error));
+        // Nothing of the lost record stays, not even the line end put in front of it.
+        QCOMPARE(logs[reading], existing);
     }
     QVERIFY(w.state.saveToDisk);
 
-    QVERIFY(folderInTheWay ? QDir(file).removeRecursively() : QDir().mkpath(path("sub")));
+    if (WriteFault(fault) == WriteFault::MissingFolder)
+        QVERIFY(QDir().mkpath(path("sub")));
+    else if (WriteFault(fault) == WriteFault::FolderInTheWay)
+        QVERIFY(QDir(file).removeRecursively());
     w.status->setText(QStringLiteral("reading"));
     w.session.saveData(valid);
     QCOMPARE(w.status->text(), QStringLiteral("reading"));
-    QCOMPARE(contents(file), valid.toLatin1() + "\r\n");
+    QCOMPARE(contents(file), existing + mend + valid.toLatin1() + "\r\n");
 }
 
 void DataLogTest::killedWriterLeavesWholeLines()
@@ -327,15 +394,13 @@ void DataLogTest::killedWriterLeavesWholeLines()
     QVERIFY(all.endsWith("\r\n"));
     const QStringList lines = QString::fromLatin1(all.chopped(2)).split(QStringLiteral("\r\n"));
     QVERIFY(lines.size() >= rounds);
-    static const QRegularExpression whole(QStringLiteral(
-        "^\\d{4}-\\d\\d-\\d\\d,\\d\\d:\\d\\d:\\d\\d,c,([ 0-9]{4}),\\1,\\1,\\1,\\1,\\1,$"));
     qsizetype end = 0;
     for (const QString &line : lines) {
         end += line.size();
         // The system itself may cut a write where it crosses from one page of the file to the
         // next (a kill lands between the two); the next record then starts on a line of its own.
         // Cut anywhere else, a record was written in pieces.
-        if (!whole.match(line).hasMatch())
+        if (!isWholeWriterRecord(line))
             QVERIFY2(end % 4096 == 0, qPrintable(line));
         end += 2;
     }
