@@ -1,6 +1,6 @@
-# The desktop menu entry, the manual pages, the copyright notice and the Debian package. Included
-# last from the top-level CMakeLists.txt, after the install rules, so the package holds everything
-# "cmake --install" lays out.
+# The desktop menu entry, the manual pages, the systemd units, the copyright notice and the Debian
+# package. Included last from the top-level CMakeLists.txt, after the install rules, so the
+# package holds everything "cmake --install" lays out.
 include(GNUInstallDirs)
 
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tervalo.desktop
@@ -22,9 +22,17 @@ endforeach()
 add_custom_target(tervalo_man_pages ALL DEPENDS ${tervalo_man_pages})
 install(FILES ${tervalo_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# Logging as a service of the user's own, without a display.
+# Logging without a display, as a system service. The single-card unit has to be edited (the
+# adapter's name, the card's settings) and copied to /etc, so it is an example. The template
+# takes the adapter as its instance and needs no editing, so it goes where systemd looks for the
+# units a package ships: lib/systemd/system below the prefix, not CMAKE_INSTALL_LIBDIR, which is
+# lib/<multiarch triplet> on Debian. Neither is enabled and no maintainer script reloads systemd:
+# which adapter to log, if any, is the operator's choice. Both name /usr/bin/tervalo-log, where
+# the package puts it; an install under another prefix has to edit ExecStart=.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tervalo-log.service
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tervalo/examples)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/tervalo-log@.service
+  DESTINATION lib/systemd/system)
 
 # Named after the package, not the project ("Tervalo"), where Debian looks for it.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright
@@ -40,8 +48,9 @@ set(CPACK_PACKAGE_DESCRIPTION
   "Tervalo reads Quillmar's Maravex (Rev B) thermocouple card and the Maravex-DAQ
 module over a serial port. It shows the six channels as raw counts, Celsius or
 Fahrenheit, appends every reading to a CSV log and plots the last readings in a
-printable graph. tervalo-log logs the card without a display. The card
-simulator tervalo-sim is included, so the program can be tried without a card.")
+printable graph. tervalo-log logs the card without a display, also as a systemd
+service for each serial adapter. The card simulator tervalo-sim is included, so
+the program can be tried without a card.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tervalo)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -19,7 +19,8 @@ packages=(
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(clang libclang-rt-dev xvfb xauth imagemagick xdotool poppler-utils
-             g++-mingw-w64-x86-64-posix wine64 cups cups-client)
+             g++-mingw-w64-x86-64-posix wine64 cups cups-client
+             systemd)  # systemd-analyze rates the service units
 else
   packages+=(xvfb xauth imagemagick xdotool)
 fi
