@@ -45,6 +45,16 @@ QList<ProbedPort> AcquisitionSession::probePorts()
     return m_exchange.probePorts(m_line.fixPortNumbering());
 }
 
+void AcquisitionSession::fixPortNumbering()
+{
+    m_line.fixPortNumbering();
+}
+
+void AcquisitionSession::fixPortDevice(int number, const QString &device)
+{
+    m_line.fixPortDevice(number, device);
+}
+
 bool AcquisitionSession::preparePort(int portNumber)
 {
     m_portNumber = portNumber;
@@ -153,13 +163,14 @@ bool AcquisitionSession::reopenPort()
 
 void AcquisitionSession::requestData()
 {
+    bool reopenFailed = false;
     try {
         if (m_suspendFlag) {
             m_suspendFlag = false;
             // Until the port opens again (the adapter is still unplugged), every request tries
             // again instead of failing for good.
             if (!reopenPort())
-                m_suspendFlag = true;
+                m_suspendFlag = reopenFailed = true;
         }
         m_exchange.sendRequest(m_setup.address, m_setup.unit);
     } catch (const CommError &error) {
@@ -167,6 +178,9 @@ void AcquisitionSession::requestData()
         m_exchange.endExchange();
         emit readingsOutdated();
         emit statusText(sendFailureText(error.code()));
+        emit problem(reopenFailed ? SessionProblem{SessionProblem::Kind::OpenFailed, m_exchange.openError()}
+                                  : SessionProblem{SessionProblem::Kind::SendFailed,
+                                                   QString::fromStdString(error.what())});
         afterFailure(Failure::SendFailed);
     }
     updateState();
@@ -193,8 +207,8 @@ void AcquisitionSession::MSComm1_OnComm()
 
 void AcquisitionSession::getTemps()
 {
-    CardReading reading =
-        decodeAnswer(receivedData, m_setup.checked, m_clock.currentDateTime(), m_setup.unit);
+    CardReading reading = decodeAnswer(receivedData, m_setup.checked, m_clock.currentDateTime(),
+                                       m_setup.unit, QLocale::system(), m_timeStyle);
     reading.address = m_setup.address;
     receivedData.clear();
     // On disk before anyone is told, and before the next request can go out.
@@ -214,14 +228,17 @@ int AcquisitionSession::saveData(const QString &data)
     // The record is lost on failure; logging stays on so the next reading tries again, and the
     // message stays up for as long as the cause does.
     const int error = m_log.append(data);
-    if (error != 0)
+    if (error != 0) {
         emit statusText(writeErrorText(error));
+        emit problem({SessionProblem::Kind::LogWrite, qt_error_string(error)});
+    }
     return error;
 }
 
 void AcquisitionSession::tmrTimeout_Timer()
 {
     emit statusText(timeoutText());
+    emit problem({SessionProblem::Kind::Timeout, {}});
     m_exchange.timedOut();
     emit readingsOutdated();
     // A time-out while idle (after a single reading) changes nothing but the message.
@@ -236,6 +253,7 @@ void AcquisitionSession::MSComm1_DeviceLost()
     // so that whoever ends with the run has heard it.
     m_exchange.endExchange();
     emit statusText(lostDeviceText());
+    emit problem({SessionProblem::Kind::DeviceLost, {}});
     emit readingsOutdated();
     afterFailure(Failure::DeviceLost);
     updateState();

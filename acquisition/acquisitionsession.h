@@ -15,6 +15,21 @@ namespace tervalo {
 class CardLine;
 class SessionClock;
 
+// A failure as a program with no status line reports it: what happened, and the system's words
+// for why where there are any. The window reads the same failure from statusText.
+struct SessionProblem
+{
+    enum class Kind {
+        Timeout,    // the card did not answer in time
+        SendFailed, // the request could not be sent
+        OpenFailed, // the port did not open again
+        DeviceLost, // the line went under the open port
+        LogWrite,   // the record could not be appended to the log
+    };
+    Kind kind = Kind::Timeout;
+    QString detail; // "No such file or directory", "No space left on device"; may be empty
+};
+
 // What every request carries and how its answer is read: the card's address exactly as the
 // address box holds it, the unit letter, and which channels are in use.
 struct SessionSetup
@@ -64,10 +79,19 @@ public:
     void setLimits(qint64 count, qint64 durationMs);
     // Every record is appended to fileName from now on; "" logs nothing.
     void setLogFile(const QString &fileName);
+    // The date and time columns of the records written from now on.
+    void setTimeStyle(RecordTimeStyle style) { m_timeStyle = style; }
 
     // --- The ports
     // Fixes today's numbering of the ports and returns those that open, every one closed again.
     QList<ProbedPort> probePorts();
+    // Fixes today's numbering of the ports without opening any.
+    void fixPortNumbering();
+    // Port number is device and nothing else opens; the device is opened by that name every
+    // time (see CardLine::fixPortDevice).
+    void fixPortDevice(int number, const QString &device);
+    // Why the last open failed, in the system's words.
+    QString openError() const { return m_exchange.openError(); }
     // Opens port number with the card's settings; false when it does not open. It becomes the
     // port that a reopen opens.
     bool preparePort(int portNumber);
@@ -109,6 +133,9 @@ signals:
     void readingTaken(const tervalo::CardReading &reading);
     // A text for the status line: a failure's message, or the default text after an answer.
     void statusText(const QString &text);
+    // The same failures as statusText's messages, told apart for a reader that is not a person
+    // looking at a status line.
+    void problem(const tervalo::SessionProblem &problem);
     // The readings on show are from before the last request: it failed, timed out or the line
     // went.
     void readingsOutdated();
@@ -145,6 +172,7 @@ private:
     qint64 m_count = 0;
     qint64 m_durationMs = 0;
     qint64 m_readings = 0; // in this run
+    RecordTimeStyle m_timeStyle = RecordTimeStyle::Locale;
     State m_state = State::Idle;
 };
 

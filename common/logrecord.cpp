@@ -2,6 +2,8 @@
 
 #include <QTime>
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -129,15 +131,28 @@ QString logDateTimeText(const QDateTime &when, QChar separator, const QLocale &l
            locale.toString(when.time(), format);
 }
 
-QString recordPrefix(const QDateTime &when, const QString &tempType, const QLocale &locale)
+QString recordPrefix(const QDateTime &when, const QString &tempType, const QLocale &locale,
+                     RecordTimeStyle style)
 {
-    return logDateTimeText(when, QLatin1Char(','), locale) + QLatin1Char(',') + tempType +
-           QLatin1Char(',');
+    QString moment;
+    if (style == RecordTimeStyle::Iso) {
+        const int offset = when.offsetFromUtc() / 60;
+        moment = when.date().toString(Qt::ISODate) + QLatin1Char(',') +
+                 when.time().toString(QStringLiteral("HH:mm:ss.zzz")) +
+                 QStringLiteral("%1%2:%3")
+                     .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                     .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+                     .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
+    } else {
+        moment = logDateTimeText(when, QLatin1Char(','), locale);
+    }
+    return moment + QLatin1Char(',') + tempType + QLatin1Char(',');
 }
 
-QString errorRecord(const QDateTime &when, const QString &tempType, const QLocale &locale)
+QString errorRecord(const QDateTime &when, const QString &tempType, const QLocale &locale,
+                    RecordTimeStyle style)
 {
-    return recordPrefix(when, tempType, locale) + QStringLiteral("err,err,err,err,err,err,");
+    return recordPrefix(when, tempType, locale, style) + QStringLiteral("err,err,err,err,err,err,");
 }
 
 namespace {

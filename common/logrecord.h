@@ -22,11 +22,17 @@ namespace tervalo {
 
 // Writing a record.
 
-// The start of a log record: date, time and unit letter, each followed by a comma. The date and
-// time are written as the user's locale formats them: the short date, and the time with hours,
-// minutes and seconds but no time zone.
+// How a record's date and time columns are written: as the user's locale formats them (the
+// short date, and the time with hours, minutes and seconds but no time zone), which is what the
+// window has always written; or as ISO 8601 with milliseconds and the offset from UTC
+// ("2026-12-08" and "07:15:03.120+01:00"), for a service whose log is read by programs and
+// must mean the same in every locale and across a change of summer time.
+enum class RecordTimeStyle { Locale, Iso };
+
+// The start of a log record: date, time and unit letter, each followed by a comma.
 QString recordPrefix(const QDateTime &when, const QString &tempType,
-                     const QLocale &locale = QLocale::system());
+                     const QLocale &locale = QLocale::system(),
+                     RecordTimeStyle style = RecordTimeStyle::Locale);
 
 // A moment as the log writes it: the short date, the separator and the time with seconds.
 QString logDateTimeText(const QDateTime &when, QChar separator,
@@ -34,7 +40,8 @@ QString logDateTimeText(const QDateTime &when, QChar separator,
 
 // The record of an answer that could not be decoded.
 QString errorRecord(const QDateTime &when, const QString &tempType,
-                    const QLocale &locale = QLocale::system());
+                    const QLocale &locale = QLocale::system(),
+                    RecordTimeStyle style = RecordTimeStyle::Locale);
 
 // The locale's long time format without its time zone and the text around it.
 QString logTimeFormat(const QLocale &locale);

@@ -37,8 +37,10 @@ bool CardExchange::openPort(int portNumber)
         m_line.setRThreshold(1);
         m_line.setCommPort(portNumber);
         m_line.setPortOpen(true);
+        m_openError.clear();
         return true;
-    } catch (const CommError &) {
+    } catch (const CommError &error) {
+        m_openError = QString::fromStdString(error.what());
         return false;
     }
 }

@@ -38,6 +38,9 @@ public:
 
     // Opens port number with the card's line settings; false when it does not open.
     bool openPort(int portNumber);
+    // The system's words for why the last open failed ("Permission denied"); empty after one
+    // that succeeded.
+    QString openError() const { return m_openError; }
     void closePort();
 
     // The ports from 1 to highest that open, in number order, with the devices behind them.
@@ -69,6 +72,7 @@ private:
     CardLine &m_line;
     SessionClock &m_clock;
     OutstandingRequests m_outstanding;
+    QString m_openError;
 };
 
 } // namespace tervalo

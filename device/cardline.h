@@ -37,6 +37,10 @@ public:
     // Keeps today's numbering of the ports and returns the highest number (see MSComm).
     virtual int fixPortNumbering() = 0;
     virtual int highestPortNumber() const = 0;
+    // From here on port `number` is `device` and no other number opens anything. The device is
+    // opened by the name given at every open, so a link (/dev/serial/by-id/...) is followed
+    // anew each time and still finds its adapter after the system has renamed it.
+    virtual void fixPortDevice(int number, const QString &device) = 0;
     // The device the open port was opened on; empty while closed.
     virtual QString device() const = 0;
 

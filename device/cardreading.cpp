@@ -28,12 +28,13 @@ double CardReading::number(int i) const
 }
 
 CardReading decodeAnswer(const QString &answer, const std::array<bool, channelCount> &checked,
-                         const QDateTime &when, const QString &unit, const QLocale &locale)
+                         const QDateTime &when, const QString &unit, const QLocale &locale,
+                         RecordTimeStyle style)
 {
     CardReading reading;
     reading.when = when;
     reading.unit = unit;
-    QString record = recordPrefix(when, unit, locale);
+    QString record = recordPrefix(when, unit, locale, style);
     for (int i = 0; i < channelCount; ++i) {
         reading.channels[size_t(i)] = decodeChannel(channelField(answer, i), checked[size_t(i)]);
         if (!reading.channels[size_t(i)].ok) {
@@ -42,7 +43,7 @@ CardReading decodeAnswer(const QString &answer, const std::array<bool, channelCo
         }
         record += reading.channels[size_t(i)].item + QLatin1Char(',');
     }
-    reading.record = reading.ok() ? record : errorRecord(when, unit, locale);
+    reading.record = reading.ok() ? record : errorRecord(when, unit, locale, style);
     return reading;
 }
 

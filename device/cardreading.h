@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/logrecord.h"
 #include "device/protocol.h"
 
 #include <QDateTime>
@@ -43,7 +44,8 @@ struct CardReading
 
 CardReading decodeAnswer(const QString &answer, const std::array<bool, channelCount> &checked,
                          const QDateTime &when, const QString &unit,
-                         const QLocale &locale = QLocale::system());
+                         const QLocale &locale = QLocale::system(),
+                         RecordTimeStyle style = RecordTimeStyle::Locale);
 
 } // namespace tervalo
 

@@ -196,6 +196,13 @@ int MSComm::fixPortNumbering()
     return highestPortNumber();
 }
 
+void MSComm::fixPortDevice(int number, const QString &device)
+{
+    m_portDevices.clear();
+    m_portDevices.insert(number, device);
+    m_numberingFixed = true;
+}
+
 int MSComm::highestPortNumber() const
 {
     if (!m_numberingFixed)

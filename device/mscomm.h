@@ -63,6 +63,7 @@ public:
     // number. Until this is called, numbers follow the system's list of the moment.
     int fixPortNumbering() override;
     int highestPortNumber() const override;
+    void fixPortDevice(int number, const QString &device) override;
 
     // The device the open port was opened on (a path or "COMn"); empty while closed.
     QString device() const override { return m_port.isOpen() ? m_port.portName() : QString(); }

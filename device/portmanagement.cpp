@@ -86,7 +86,18 @@ void PortManagement::rescanPorts()
     m_session.post([](AcquisitionSession &s) { s.setSuspendFlag(false); });
     fillPortList(device, current);
     if (list->currentIndex() >= 0)
-        RegistryManagement::saveNumberSetting("Port No", qint16(list->currentIndex()));
+        storePortChoice();
+}
+
+void PortManagement::storePortChoice()
+{
+    const QComboBox *list = m_controls.cmbPort;
+    RegistryManagement::saveNumberSetting("Port No", qint16(list->currentIndex()));
+    // Beside the list position, which names another device once the list changes: the device
+    // itself, so that tervalo-log opens the user's card or none.
+    const QString device = list->itemData(list->currentIndex(), Qt::ToolTipRole).toString();
+    if (!device.isEmpty())
+        RegistryManagement::saveTextSetting("Port Device", device.toStdString());
 }
 
 int PortManagement::selectedPortNumber() const
@@ -153,7 +164,7 @@ void PortManagement::cmbPort_LostFocus()
         return;
     }
     if (preparePort(number)) {
-        RegistryManagement::saveNumberSetting("Port No", qint16(m_controls.cmbPort->currentIndex()));
+        storePortChoice();
         m_controls.lblStringDisplay->setText(defaultStatusText());
     } else {
         m_controls.lblStringDisplay->setText(QStringLiteral("Comm Port Not Available"));

@@ -53,6 +53,8 @@ public:
     int selectedPortNumber() const;
 
 private:
+    // Stores the selected entry: its list position and the device behind it.
+    void storePortChoice();
     void selectFirstEntry();
     void releasePort();
     void showPorts(const QList<ProbedPort> &ports);

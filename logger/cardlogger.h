@@ -7,31 +7,35 @@
 #include <QObject>
 #include <QString>
 
-#include <array>
 #include <cstdio>
 
 namespace tervalo {
 
 // Continuous readings with no window: the same acquisition session as the window's, on its own
 // thread, driven from the command line. Records go to standard output (the log is written by
-// the session); the session's messages go to standard error.
+// the session); what happens to the run goes to standard error, as a service's messages: the
+// program, what happened, the device, and the system's words for why.
 class CardLogger : public QObject
 {
     Q_OBJECT
 public:
+    enum class Level { Error, Warning, Info };
+
     explicit CardLogger(FILE *out = stdout, FILE *err = stderr, QObject *parent = nullptr);
 
-    // The ports as the window lists them: those that open now, numbered the same way. The
-    // numbering stays fixed from here on, so a number found here opens the same device at the
-    // start and at every reopen.
-    QList<ProbedPort> probePorts();
-    // Opens port portNumber and starts the run the options describe; false when the port does
-    // not open.
-    bool start(const LoggerOptions &options, int portNumber);
+    // Opens the chosen port and starts the run the options describe, after saying on standard
+    // error what it is about to do; false, with the reason said, when the port does not open.
+    bool start(const LoggerOptions &options, const PortChoice &port);
     // Ends the run once the reading in progress is answered or timed out.
     void stop();
 
     qint64 readings() const { return m_readings; }
+
+    // One message on standard error: "tervalo-log: <text>", and the priority in front of it
+    // when standard error is the journal (so that journalctl -p sorts them). Info is left out
+    // with --quiet.
+    void message(Level level, const QString &text);
+    void setJournal(bool journal) { m_journal = journal; }
 
 signals:
     // The run is over: 0 after a requested end, 1 after a failure that ended it or when records
@@ -40,23 +44,33 @@ signals:
 
 private:
     void readingTaken(const tervalo::CardReading &reading);
-    void statusText(const QString &text);
+    void problem(const tervalo::SessionProblem &problem);
     void runEnded(int runId, bool failed);
     void stateChanged(tervalo::AcquisitionSession::State state);
-    void message(const QString &text);
     void finish(int status);
 
     QString m_logFile;
+    QString m_device;
+    QString m_address;
+    bool m_keepRunning = false;
+    bool m_quiet = false;
+    bool m_journal = false;
     FILE *m_out;
     FILE *m_err;
     SessionThread m_session;
     qint64 m_readings = 0;
     qint64 m_lostRecords = 0; // records the log refused
+    qint64 m_missed = 0;      // failed requests since the last answer
+    bool m_logFailing = false; // the last record could not be written
     bool m_printing = true;   // standard output still takes records
     bool m_stopping = false;  // no more requests; end once nothing is outstanding
     int m_status = 0;
     bool m_finished = false;
     QString m_lastMessage;
 };
+
+// Whether standard error is the journal's stream, as systemd says in JOURNAL_STREAM
+// ("device:inode" of that stream).
+bool standardErrorIsJournal();
 
 } // namespace tervalo

@@ -4,6 +4,7 @@
 
 #include "logger/cardlogger.h"
 #include "logger/options.h"
+#include "device/portholder.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -19,6 +20,8 @@ namespace {
 
 int fail(const QString &message, int status = exitFailure)
 {
+    // The journal sorts by priority: a failure to start is an error.
+    std::fputs(standardErrorIsJournal() ? "<3>" : "", stderr);
     std::fputs(qPrintable(loggerErrorText(message, status)), stderr);
     return status;
 }
@@ -57,18 +60,25 @@ int main(int argc, char *argv[])
     }
     const LoggerOptions &options = parsed.options;
 
-    CardLogger logger;
-    const QList<ProbedPort> ports = logger.probePorts();
+    // The ports are numbered as the window numbers them, but none is opened to find them: an
+    // open toggles the modem lines of whatever instrument is on the other end.
+    const QList<SerialPortEntry> ports = enumerateSerialPorts();
     if (options.listPorts) {
-        for (const ProbedPort &port : ports)
-            std::printf("%d\t%s\n", port.number, qPrintable(port.device));
+        for (const SerialPortEntry &port : ports) {
+            const std::optional<PortHolder> holder = portHolder(port.device);
+            std::printf("%d\t%s%s\n", port.number, qPrintable(port.device),
+                        holder ? qPrintable(QStringLiteral("\tbusy: ") + holderText(*holder)) : "");
+        }
         return 0;
     }
     const PortChoice port = choosePort(options, ports);
     if (!port.failure.isEmpty())
         return fail(port.failure);
 
-    // SIGINT and SIGTERM end the run after the reading in progress, through the event loop.
+    CardLogger logger;
+    logger.setJournal(standardErrorIsJournal());
+    // SIGINT and SIGTERM end the run after the reading in progress, through the event loop, and
+    // so does SIGHUP: the terminal of an ssh session that dropped is no reason to cut a record.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return fail(QStringLiteral("cannot set up signal handling"));
     struct sigaction action = {};
@@ -77,9 +87,13 @@ int main(int argc, char *argv[])
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     // A closed pipe on standard output ("| head") is a failed write to deal with, not a death
     // between a record on the screen and the same record in the log.
     std::signal(SIGPIPE, SIG_IGN);
+    // A log that reaches a file-size limit (ulimit -f, a service's LimitFSIZE) is a failed write,
+    // reported and taken back like one on a full disk, not a death in the middle of a record.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &logger, [&logger] {
@@ -88,7 +102,7 @@ int main(int argc, char *argv[])
         logger.stop();
     });
     QObject::connect(&logger, &CardLogger::finished, &app, [](int status) { QCoreApplication::exit(status); });
-    if (!logger.start(options, port.portNumber))
-        return fail(QStringLiteral("cannot open port %1: Comm Port Not Available").arg(port.portNumber));
+    if (!logger.start(options, port))
+        return exitFailure;
     return app.exec();
 }

@@ -66,6 +66,23 @@ std::optional<qint64> parseDuration(const QString &text)
     return value * scale;
 }
 
+// "1,2,3": the channels named once or more, at least one, each 1 to 6.
+std::optional<std::array<bool, channelCount>> parseChannels(const QString &text)
+{
+    std::array<bool, channelCount> checked{};
+    bool any = false;
+    for (const QString &item : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const int channel = item.trimmed().toInt(&ok);
+        if (!ok || channel < 1 || channel > channelCount || item.trimmed().startsWith(QLatin1Char('+')))
+            return std::nullopt;
+        checked[size_t(channel - 1)] = any = true;
+    }
+    if (!any)
+        return std::nullopt;
+    return checked;
+}
+
 // Whether a record could be appended to the file: it is writable, or it does not exist yet and
 // its folder is. Nothing is created: as in the window, the first record creates the file.
 bool logWritable(const QString &path)
@@ -93,6 +110,10 @@ StoredChoices readStoredChoices()
     const RegistryManagement::AppliedSettings applied = RegistryManagement::applySettings(window);
     window.choices.portListPosition = applied.portListPosition;
     window.choices.rateListPosition = applied.rateListPosition;
+    const RegistryManagement::RegValue device =
+        RegistryManagement::readKeyValue(RegistryManagement::SETTINGS_KEY, "Port Device");
+    if (device.isText())
+        window.choices.portDevice = QString::fromStdString(device.text);
     return window.choices;
 }
 
@@ -104,7 +125,9 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
         "standard output as its CSV record and, with --log, is appended to a log in the\n"
         "window's format. Settings not given are the ones the window was last set up with."));
     parser.addHelpOption();
-    parser.addVersionOption();
+    // -V as well as -v: services and scripts ask with either.
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("V"), QStringLiteral("version")},
+                                           QStringLiteral("Displays version information."));
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("Port number, as the window lists it."),
                                         QStringLiteral("N"));
@@ -133,15 +156,30 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
         QStringLiteral("duration"),
         QStringLiteral("End after this time: seconds, or a number with s, m, h or d."),
         QStringLiteral("TIME"));
-    const QCommandLineOption listOption(QStringLiteral("list-ports"),
-                                        QStringLiteral("List the ports that open, and end."));
-    parser.addOptions({portOption, deviceOption, addressOption, unitOption, rateOption, logOption,
-                       keepOption, countOption, durationOption, listOption});
+    const QCommandLineOption listOption(
+        QStringLiteral("list-ports"),
+        QStringLiteral("List the ports, with who holds the busy ones, and end. Opens none."));
+    const QCommandLineOption channelsOption(
+        QStringLiteral("channels"),
+        QStringLiteral("The channels to read, e.g. 1,2,3; the others are logged as disabled."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption timeOption(
+        QStringLiteral("time"),
+        QStringLiteral("How records give the date and time: 'local' as the window writes them, or "
+                       "'iso' (ISO 8601 with milliseconds and the offset from UTC)."),
+        QStringLiteral("STYLE"));
+    const QCommandLineOption headerOption(
+        QStringLiteral("header"), QStringLiteral("Print a line naming the columns before the records."));
+    const QCommandLineOption quietOption(
+        QStringLiteral("quiet"), QStringLiteral("Say nothing on standard error but warnings and errors."));
+    parser.addOptions({versionOption, portOption, deviceOption, addressOption, channelsOption,
+                       unitOption, rateOption, timeOption, logOption, keepOption, countOption,
+                       durationOption, headerOption, quietOption, listOption});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
         return {LoggerOptionsResult::Outcome::Help, {}, parser.helpText(), 0};
-    if (parser.isSet(QStringLiteral("version"))) {
+    if (parser.isSet(versionOption)) {
         // The line QCommandLineParser::showVersion prints.
         return {LoggerOptionsResult::Outcome::Version, {},
                 QCoreApplication::applicationName() + QLatin1Char(' ') +
@@ -157,7 +195,22 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
     options.checked = stored.checked;
     options.address = stored.address;
     options.unit = stored.unit;
-    options.portListPosition = stored.portListPosition;
+    options.storedDevice = stored.portDevice;
+    if (parser.isSet(channelsOption)) {
+        const std::optional<std::array<bool, channelCount>> channels =
+            parseChannels(parser.value(channelsOption));
+        if (!channels)
+            return usageError(QStringLiteral("--channels must list channels 1 to 6, e.g. 1,2,3"));
+        options.checked = *channels;
+    }
+    if (parser.isSet(timeOption)) {
+        const QString style = parser.value(timeOption);
+        if (style != QLatin1String("iso") && style != QLatin1String("local"))
+            return usageError(QStringLiteral("--time must be local or iso"));
+        options.timeStyle = style == QLatin1String("iso") ? RecordTimeStyle::Iso : RecordTimeStyle::Locale;
+    }
+    options.header = parser.isSet(headerOption);
+    options.quiet = parser.isSet(quietOption);
     QString rate = QString::fromLatin1(
         rateListCodes[size_t(listPositionOrFirst(stored.rateListPosition, int(rateListCodes.size())))]
             .data());
@@ -219,22 +272,49 @@ QString loggerErrorText(const QString &message, int exitStatus)
     return text;
 }
 
-PortChoice choosePort(const LoggerOptions &options, const QList<ProbedPort> &ports)
+PortChoice choosePort(const LoggerOptions &options, const QList<SerialPortEntry> &ports)
 {
-    if (options.portNumber)
-        return {*options.portNumber, {}};
-    if (options.device) {
-        const QString wanted = canonicalDevice(*options.device);
-        for (const ProbedPort &port : ports) {
+    const auto numberOf = [&ports](const QString &device) {
+        const QString wanted = canonicalDevice(device);
+        for (const SerialPortEntry &port : ports) {
             if (!wanted.isEmpty() && canonicalDevice(port.device) == wanted)
-                return {port.number, {}};
+                return port.number;
         }
-        return {0, QStringLiteral("cannot open '%1': not a serial port that opens now (see --list-ports)")
-                       .arg(*options.device)};
+        return 0;
+    };
+    if (options.portNumber) {
+        for (const SerialPortEntry &port : ports) {
+            if (port.number == *options.portNumber)
+                return {port.number, port.device, {}};
+        }
+        return {0, {}, QStringLiteral("there is no port %1 (see --list-ports)").arg(*options.portNumber)};
     }
-    if (ports.isEmpty())
-        return {0, QStringLiteral("no serial port opens (see --list-ports)")};
-    return {ports[listPositionOrFirst(options.portListPosition, int(ports.size()))].number, {}};
+    if (options.device) {
+        // Kept as given: a by-id link is followed again at every reopen.
+        if (options.device->isEmpty())
+            return {0, {}, QStringLiteral("--device names no device")};
+        const QString device = options.device->contains(QLatin1Char('/'))
+                                   ? *options.device
+                                   : QStringLiteral("/dev/") + *options.device;
+        return {numberOf(device), device, {}};
+    }
+    // The window's port, only while the device it chose is still there: its list position alone
+    // could name another card today.
+    const QString useDevice = QStringLiteral("give --device (see --list-ports)");
+    if (options.storedDevice.isEmpty())
+        return {0, {}, QStringLiteral("the window has not stored which device its port is; ") + useDevice};
+    const int number = numberOf(options.storedDevice);
+    if (number == 0)
+        return {0, {}, QStringLiteral("the window's port %1 is not here; ").arg(options.storedDevice) + useDevice};
+    return {number, options.storedDevice, {}};
+}
+
+QString recordHeader()
+{
+    QString header = QStringLiteral("date,time,unit,");
+    for (int i = 1; i <= channelCount; ++i)
+        header += QStringLiteral("channel %1,").arg(i);
+    return header;
 }
 
 } // namespace tervalo

@@ -4,7 +4,9 @@
 
 #pragma once
 
+#include "common/logrecord.h"
 #include "device/cardexchange.h"
+#include "device/portnumbering.h"
 #include "device/protocol.h"
 
 #include <QList>
@@ -26,6 +28,7 @@ struct StoredChoices
     QString address = QStringLiteral("0");
     QString unit = QStringLiteral("r");
     int portListPosition = 0; // in the list of ports that open, as the window fills it
+    QString portDevice;       // the device behind that entry when the window stored it
     int rateListPosition = 0; // in rateListCodes
 };
 
@@ -37,10 +40,10 @@ StoredChoices readStoredChoices();
 struct LoggerOptions
 {
     // Which port: the number given with --port, else the device given with --device, else the
-    // window's remembered position in the list of ports that open (see choosePort).
+    // device the window last chose (see choosePort).
     std::optional<int> portNumber;
     std::optional<QString> device; // as given
-    int portListPosition = 0;
+    QString storedDevice;          // the window's choice
     QString address = QStringLiteral("0");
     QString unit = QStringLiteral("r");
     int intervalMs = 333;
@@ -49,7 +52,10 @@ struct LoggerOptions
     bool keepRunning = false; // time-outs and a lost device do not end the run
     qint64 count = 0;         // readings after which the run ends; 0: no limit
     qint64 durationMs = 0;    // time after which the run ends; 0: no limit
-    bool listPorts = false;   // list the ports that open instead of reading
+    bool listPorts = false;   // list the ports instead of reading
+    bool quiet = false;       // standard error gets warnings and errors only
+    bool header = false;      // a header line ahead of the records on standard output
+    RecordTimeStyle timeStyle = RecordTimeStyle::Locale;
 };
 
 struct LoggerOptionsResult
@@ -73,14 +79,20 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
 // before it and, for a usage error, where to find the right usage.
 QString loggerErrorText(const QString &message, int exitStatus);
 
-// The port number to open, among the ports that open now; with neither --port nor --device the
-// remembered list position, or the first port when that is beyond today's list. On a failure
-// (exit status exitFailure) portNumber is 0 and failure holds the message.
+// The port to open, found without opening any: the number given with --port in today's
+// numbering; the device given with --device, as given (its number, when today's numbering has
+// one, is for the messages only); else the device the window last chose, if it is still there.
+// Never another card: a choice that cannot be made fails (exit status exitFailure) with
+// failure saying what to give instead.
 struct PortChoice
 {
-    int portNumber = 0;
+    int portNumber = 0; // 0: not among today's ports
+    QString device;     // what is opened, every time the port opens
     QString failure;
 };
-PortChoice choosePort(const LoggerOptions &options, const QList<ProbedPort> &ports);
+PortChoice choosePort(const LoggerOptions &options, const QList<SerialPortEntry> &ports);
+
+// The header line for standard output, naming the record's columns.
+QString recordHeader();
 
 } // namespace tervalo

@@ -2,12 +2,14 @@
 // a failure does to a run, the limits of a run, the ticks, and the log before the next request.
 
 #include "acquisition/acquisitionsession.h"
+#include "acquisition/sessionclock.h"
 #include "device/cardline.h"
 #include "tests/support/sessionfakes.h"
 
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 using namespace tervalo;
@@ -28,6 +30,8 @@ struct Rig
                          [this](const CardReading &r) { readings.append(r); });
         QObject::connect(&session, &AcquisitionSession::statusText, &session,
                          [this](const QString &text) { status = text; });
+        QObject::connect(&session, &AcquisitionSession::problem, &session,
+                         [this](const SessionProblem &p) { problems.append(p.kind); });
         QObject::connect(&session, &AcquisitionSession::runEnded, &session,
                          [this](int, bool failed) { ended.append(failed); });
         QObject::connect(&session, &AcquisitionSession::stateChanged, &session,
@@ -41,6 +45,7 @@ struct Rig
     bool silent = false;
     QList<CardReading> readings;
     QString status;
+    QList<SessionProblem::Kind> problems;
     QList<bool> ended;
     QList<AcquisitionSession::State> states;
 };
@@ -98,6 +103,7 @@ private slots:
         }
         QCOMPARE(rig.readings.size(), 1);
         rig.status.clear();
+        QCOMPARE(rig.problems.size(), 0);
 
         if (failure == QLatin1String("timeout")) {
             rig.silent = true;
@@ -115,6 +121,13 @@ private slots:
             rig.session.sysInfo_PowerSuspend();
         }
         QCOMPARE(rig.status, message);
+        // Told apart once more for a reader with no status line; a suspend is no failure of the card.
+        using Kind = SessionProblem::Kind;
+        const QMap<QString, QList<Kind>> told{{QStringLiteral("timeout"), {Kind::Timeout}},
+                                              {QStringLiteral("send"), {Kind::SendFailed}},
+                                              {QStringLiteral("lost"), {Kind::DeviceLost}},
+                                              {QStringLiteral("suspend"), {}}};
+        QCOMPARE(rig.problems, told.value(failure));
         QCOMPARE(rig.ended, runEnds ? QList<bool>{true} : QList<bool>{});
         QCOMPARE(rig.session.running(), running && !runEnds);
         QCOMPARE(rig.line.PortOpen(), portOpen);
@@ -130,7 +143,38 @@ private slots:
             QVERIFY(rig.line.PortOpen());
             QCOMPARE(rig.line.device(), QStringLiteral("fake1"));
             QCOMPARE(rig.session.state() == State::Running || rig.session.state() == State::Waiting, true);
+            QCOMPARE(rig.problems.size(), 1);
         }
+    }
+
+    // A run may last a year; the system's timers take an int of milliseconds (24.8 days), so a
+    // longer deadline is waited for a day at a time, and a day gone by is not the deadline.
+    void longDeadlines_data()
+    {
+        QTest::addColumn<qint64>("fromNowMs");
+        QTest::addColumn<bool>("reached"); // within a tenth of a second
+        QTest::newRow("30 days") << 30LL * 86400000 << false;
+        QTest::newRow("a year") << 366LL * 86400000 << false;
+        QTest::newRow("25 days, just past an int") << 2147483648LL << false;
+        QTest::newRow("20 ms") << 20LL << true;
+    }
+    void longDeadlines()
+    {
+        QFETCH(qint64, fromNowMs);
+        QFETCH(bool, reached);
+        SystemSessionClock clock;
+        QSignalSpy deadline(&clock, &SessionClock::deadlineReached);
+        clock.setDeadline(fromNowMs);
+        QTimer *waiting = nullptr;
+        for (QTimer *timer : clock.findChildren<QTimer *>())
+            waiting = timer->isActive() ? timer : waiting;
+        QVERIFY(waiting);
+        QVERIFY(waiting->interval() > 0 && waiting->interval() <= 86400000);
+        if (!reached)
+            waiting->start(0); // as if a day had gone by
+        QTest::qWait(100);
+        QCOMPARE(deadline.size(), reached ? 1 : 0);
+        QCOMPARE(waiting->isActive(), !reached);
     }
 
     // A request that cannot be sent ends the exchange: an earlier one still awaited will not be

@@ -12,6 +12,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using tervalo::SimulatorProcess;
 
@@ -75,6 +78,10 @@ private slots:
     void signalEndsAfterTheRecordInProgress();
     void anUnpluggedCard_data();
     void anUnpluggedCard();
+    void aBusyPortNamesItsHolder();
+    void aDeviceLinkIsFollowedAtEveryReopen();
+    void aFullDiskLosesWholeRecords();
+    void messagesCarryTheirPriorityInTheJournal();
 
 private:
     // Starts tervalo-log with the test's own settings store.
@@ -117,7 +124,8 @@ void LoggerTest::fiveSecondsAtThreeASecond()
     QProcess logger;
     start(logger, {QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--unit"),
                    QStringLiteral("c"), QStringLiteral("--rate"), QStringLiteral("3sps"),
-                   QStringLiteral("--duration"), QStringLiteral("5s"), QStringLiteral("--log"), log});
+                   QStringLiteral("--duration"), QStringLiteral("5s"), QStringLiteral("--log"), log,
+                   QStringLiteral("--quiet")});
     QVERIFY(finished(logger, 15000));
     QCOMPARE(logger.exitStatus(), QProcess::NormalExit);
     QCOMPARE(logger.exitCode(), 0);
@@ -147,18 +155,30 @@ void LoggerTest::choicesReachTheRun()
     QProcess logger;
     start(logger, {QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--unit"),
                    QStringLiteral("f"), QStringLiteral("--rate"), QStringLiteral("1sps"),
-                   QStringLiteral("--count"), QStringLiteral("3")});
+                   QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--time"),
+                   QStringLiteral("iso"), QStringLiteral("--header")});
     QVERIFY(finished(logger, 15000));
     QCOMPARE(logger.exitCode(), 0);
+    // It says what it reads before it reads it.
+    const QString said = QString::fromLocal8Bit(logger.readAllStandardError());
+    QVERIFY2(said.startsWith(QStringLiteral("tervalo-log: %1 reading %2 (port 1), address 5, unit f, "
+                                            "rate 1sps, channels 1,3,4,5,6, log none\n")
+                                 .arg(QStringLiteral(TERVALO_VERSION), m_sim->linkPath())),
+             qPrintable(said));
     // The first reading comes one interval after the start: a second each, not the stored rate's
     // third of a second.
     QVERIFY2(elapsed.elapsed() >= 2900, qPrintable(QString::number(elapsed.elapsed())));
     QCOMPARE(m_sim->requests(), QStringList(3, QStringLiteral("t5fa")));
-    const QList<QByteArray> lines = logger.readAllStandardOutput().split('\n');
+    QList<QByteArray> lines = logger.readAllStandardOutput().split('\n');
+    QCOMPARE(lines.takeFirst(), "date,time,unit,channel 1,channel 2,channel 3,channel 4,channel 5,channel 6,");
     QCOMPARE(lines.size(), 3 + 1);
+    static const QRegularExpression isoDate(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d$"));
+    static const QRegularExpression isoTime(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
     for (int i = 0; i < 3; ++i) {
         const QList<QByteArray> items = lines[i].split(',');
         QCOMPARE(items.size(), 3 + 6 + 1);
+        QVERIFY2(isoDate.match(QString::fromLatin1(items[0])).hasMatch(), items[0]);
+        QVERIFY2(isoTime.match(QString::fromLatin1(items[1])).hasMatch(), items[1]);
         QCOMPARE(items[2], QByteArray("f"));
         QCOMPARE(items[4], QByteArray("disabled"));
         QVERIFY(items[3] != "disabled");
@@ -178,8 +198,11 @@ void LoggerTest::refusedAtTheStart_data()
     row("unknown option", {"--frobnicate"}, 2,
         "tervalo-log: Unknown option 'frobnicate'.\nTry 'tervalo-log --help'.\n");
     row("address", {"--address", "8"}, 2, "tervalo-log: --address must be 0 to 7\nTry 'tervalo-log --help'.\n");
-    row("port nobody has", {"--port", "99"}, 1, "cannot open port 99: Comm Port Not Available");
-    row("device nobody has", {"--device", "/dev/no-such-tty"}, 1, "cannot open '/dev/no-such-tty'");
+    row("port nobody has", {"--port", "99"}, 1, "tervalo-log: there is no port 99 (see --list-ports)\n");
+    row("device nobody has", {"--device", "/dev/no-such-tty"}, 1,
+        "tervalo-log: cannot open: /dev/no-such-tty: No such file or directory\n");
+    // Not the window's list position among the ports of today, which may be another card.
+    row("the window's device unknown", {}, 1, "tervalo-log: the window has not stored which device its port is");
     row("log in a missing folder", {"--port", "1", "--log", "/nonexistent/folder/run.csv"}, 1,
         "cannot write the log '/nonexistent/folder/run.csv'");
 }
@@ -227,6 +250,7 @@ void LoggerTest::signalEndsAfterTheRecordInProgress_data()
     QTest::addColumn<int>("signal");
     QTest::newRow("SIGINT") << SIGINT;
     QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
 }
 
 void LoggerTest::signalEndsAfterTheRecordInProgress()
@@ -269,7 +293,11 @@ void LoggerTest::anUnpluggedCard()
     QVERIFY(m_sim->command(QStringLiteral("unplug")));
     QVERIFY(finished(logger, 10000));
     const QString err = QString::fromLocal8Bit(logger.readAllStandardError());
-    QVERIFY2(err.contains(QStringLiteral("Error 8106 received.")), qPrintable(err));
+    QVERIFY2(err.contains(QStringLiteral("tervalo-log: the device is gone: %1\n").arg(m_sim->linkPath())),
+             qPrintable(err));
+    QCOMPARE(err.contains(QStringLiteral("tervalo-log: the card answers again: ")), keepRunning);
+    // Said once for the outage, not at every tick of it.
+    QVERIFY2(err.count(QStringLiteral("tervalo-log: cannot open: ")) <= 1, qPrintable(err));
     const QStringList logged = wholeRecords(fileBytes(log), "\r\n");
     QCOMPARE(logged.size(), m_sim->answersSent());
     if (keepRunning) {
@@ -280,6 +308,144 @@ void LoggerTest::anUnpluggedCard()
         QCOMPARE(logger.exitCode(), 1);
         QVERIFY(logged.size() <= 4);
     }
+}
+
+void LoggerTest::aBusyPortNamesItsHolder()
+{
+    QVERIFY(m_sim->start());
+    QProcess first;
+    start(first, {QStringLiteral("--port"), QStringLiteral("1")});
+    QVERIFY(m_sim->waitForRequests(1, 5000));
+    const QString holder = QStringLiteral("held by process %1 (tervalo-log)").arg(first.processId());
+
+    QProcess second;
+    start(second, {QStringLiteral("--port"), QStringLiteral("1")});
+    QVERIFY(finished(second, 10000));
+    QCOMPARE(second.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(second.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("tervalo-log: cannot open: %1: %2\n").arg(m_sim->linkPath(), holder)),
+             qPrintable(err));
+    QProcess list;
+    start(list, {QStringLiteral("--list-ports")});
+    QVERIFY(finished(list, 10000));
+    // Every port, the machine's own after the simulators; the busy one with its holder.
+    const QString listed = QString::fromLocal8Bit(list.readAllStandardOutput());
+    QVERIFY2(listed.startsWith(QStringLiteral("1\t%1\tbusy: %2\n").arg(m_sim->linkPath(), holder)),
+             qPrintable(listed));
+    first.terminate();
+    QVERIFY(finished(first, 5000));
+}
+
+// A by-id link names an adapter, whatever the system calls it today: after an unplug the link
+// is followed again, to whichever device it names now. And no other port is opened, at the start
+// or at a reopen.
+void LoggerTest::aDeviceLinkIsFollowedAtEveryReopen()
+{
+    QVERIFY(m_sim->start({QStringLiteral("--replug-ms"), QStringLiteral("60000")}));
+    SimulatorProcess other;
+    QVERIFY(other.start({QStringLiteral("--link"), QStringLiteral("other")}));
+    const int watch = ::inotify_init1(IN_NONBLOCK);
+    QVERIFY(watch >= 0);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(other.ptyPath()).constData(), IN_OPEN) >= 0);
+    const QString link = m_dir.filePath(QStringLiteral("by-id-card"));
+    QFile::remove(link);
+    QVERIFY(QFile::link(m_sim->linkPath(), link));
+
+    QProcess logger;
+    start(logger, {QStringLiteral("--device"), link, QStringLiteral("--keep-running"),
+                   QStringLiteral("--rate"), QStringLiteral("5sps")});
+    QVERIFY(m_sim->waitForRequests(3, 5000));
+    char events[4096];
+    QCOMPARE(::read(watch, events, sizeof events), ssize_t(-1)); // nothing opened the other card
+    ::close(watch);
+
+    QVERIFY(m_sim->command(QStringLiteral("unplug")));
+    QVERIFY(QFile::remove(link));
+    QVERIFY(QFile::link(other.linkPath(), link));
+    QVERIFY(other.waitForRequests(3, 5000));
+    logger.terminate();
+    QVERIFY(finished(logger, 5000));
+    QCOMPARE(logger.exitCode(), 0);
+    const QString err = QString::fromLocal8Bit(logger.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("tervalo-log: the card answers again: %1").arg(link)), qPrintable(err));
+}
+
+// A small memory disk in a mount namespace of the test's own, full but for the end of the log's
+// last block: the first record is cut by the disk and taken back, the next ones do not fit at
+// all, then room is made and the rest go in. Skipped where no such namespace may be made.
+void LoggerTest::aFullDiskLosesWholeRecords()
+{
+    QStringList unshare{QStringLiteral("--mount")};
+    if (::geteuid() != 0)
+        unshare << QStringLiteral("--map-root-user");
+    if (QProcess::execute(QStringLiteral("unshare"), unshare + QStringList{QStringLiteral("true")}) != 0)
+        QSKIP("no mount namespace may be made here");
+    QVERIFY(m_sim->start());
+    // 75 earlier records of 54 bytes: 46 bytes left in the log's block, less than any record.
+    const QByteArray earlier =
+        QByteArray("08/12/2026,07:00:00,r, 606, 646, 491, 822, 721,1233,\r\n").repeated(75);
+    const QString disk = m_dir.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(disk));
+    QFile seed(m_dir.filePath(QStringLiteral("earlier.csv")));
+    QVERIFY(seed.open(QIODevice::WriteOnly) && seed.write(earlier) == earlier.size());
+    seed.close();
+    const char *script = R"(
+mount -t tmpfs -o size=64k tervalo "$1" || exit 77
+cp "$2" "$1/log.csv" && head -c 1M /dev/zero > "$1/filler" 2>/dev/null
+(sleep 1.3; rm "$1/filler") &
+"$3" --port 1 --rate 5sps --count 12 --log "$1/log.csv" --quiet >/dev/null 2>"$4"
+echo $? >> "$4"
+wait
+cat "$1/log.csv"
+)";
+    const QString err = m_dir.filePath(QStringLiteral("full-disk-messages"));
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    run.setProcessEnvironment(env);
+    run.start(QStringLiteral("unshare"),
+              unshare + QStringList{QStringLiteral("sh"), QStringLiteral("-c"), QString::fromLatin1(script),
+                                    QStringLiteral("sh"), disk, seed.fileName(),
+                                    QStringLiteral(TERVALO_LOGGER), err});
+    QVERIFY(finished(run, 20000));
+    if (run.exitCode() == 77)
+        QSKIP("a memory file system may not be mounted here");
+    const QByteArray log = run.readAllStandardOutput();
+    QVERIFY2(log.startsWith(earlier), run.readAllStandardError().constData());
+    const int written = int(wholeRecords(log, "\r\n").size()) - 75;
+    const int lost = 12 - written;
+    QVERIFY2(lost >= 1 && written >= 1, qPrintable(QStringLiteral("%1 written").arg(written)));
+    QCOMPARE(QString::fromLocal8Bit(fileBytes(err)),
+             QStringLiteral("tervalo-log: cannot write the log: %1/log.csv: No space left on device\n"
+                            "tervalo-log: %2 of 12 records could not be written: %1/log.csv\n1\n")
+                 .arg(disk)
+                 .arg(lost));
+}
+
+// Under systemd, standard error is the journal's stream and each message carries its priority,
+// so that journalctl -p sorts the failures from the rest.
+void LoggerTest::messagesCarryTheirPriorityInTheJournal()
+{
+    const QString stream = m_dir.filePath(QStringLiteral("journal"));
+    QFile journal(stream);
+    QVERIFY(journal.open(QIODevice::WriteOnly));
+    journal.close();
+    struct stat info = {};
+    QCOMPARE(::stat(QFile::encodeName(stream).constData(), &info), 0);
+    QProcess logger;
+    logger.setStandardErrorFile(stream);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("JOURNAL_STREAM"), QStringLiteral("%1:%2").arg(info.st_dev).arg(info.st_ino));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    logger.setProcessEnvironment(env);
+    logger.start(QStringLiteral(TERVALO_LOGGER), {QStringLiteral("--device"), QStringLiteral("/dev/no-such-tty")});
+    QVERIFY(finished(logger, 10000));
+    QCOMPARE(logger.exitCode(), 1);
+    const QStringList lines = QString::fromLocal8Bit(fileBytes(stream)).split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].startsWith(QStringLiteral("<6>tervalo-log: " TERVALO_VERSION " reading /dev/no-such-tty")),
+             qPrintable(lines[0]));
+    QCOMPARE(lines[1], QStringLiteral("<3>tervalo-log: cannot open: /dev/no-such-tty: No such file or directory"));
 }
 
 QTEST_GUILESS_MAIN(LoggerTest)

@@ -40,8 +40,14 @@ QVariant field(const LoggerOptions &options, const QString &name)
         return options.portNumber ? QVariant(*options.portNumber) : QVariant();
     if (name == QLatin1String("device"))
         return options.device ? QVariant(*options.device) : QVariant();
-    if (name == QLatin1String("portListPosition"))
-        return options.portListPosition;
+    if (name == QLatin1String("storedDevice"))
+        return options.storedDevice;
+    if (name == QLatin1String("iso"))
+        return options.timeStyle == RecordTimeStyle::Iso;
+    if (name == QLatin1String("header"))
+        return options.header;
+    if (name == QLatin1String("quiet"))
+        return options.quiet;
     if (name == QLatin1String("address"))
         return options.address;
     if (name == QLatin1String("unit"))
@@ -160,6 +166,14 @@ void OptionsTest::accepted_data()
     row("list ports", {"--list-ports"}, "listPorts", true);
     row("list ports, whatever the port", {"--list-ports", "--port", "0"}, "listPorts", true);
     row("read", {}, "listPorts", false);
+    row("channels", {"--channels", "1,3,6"}, "checked", "101001");
+    row("channels out of order, twice, with blanks", {"--channels", "6, 1,6"}, "checked", "100001");
+    row("one channel", {"--channels=4"}, "checked", "000100");
+    row("ISO time", {"--time", "iso"}, "iso", true);
+    row("the window's time", {"--time", "local"}, "iso", false);
+    row("the window's time unless asked", {}, "iso", false);
+    row("header", {"--header"}, "header", true);
+    row("quiet", {"--quiet"}, "quiet", true);
 }
 
 void OptionsTest::accepted()
@@ -229,6 +243,13 @@ void OptionsTest::refused_data()
     row("port with a fraction", {"--port", "1.0"}, 2, port);
     row("port name", {"--port", "COM1"}, 2, port);
     row("port beyond 32 bits", {"--port", "4294967297"}, 2, port);
+    const QString channels = QStringLiteral("--channels must list channels 1 to 6, e.g. 1,2,3");
+    row("channel 0", {"--channels", "0,1"}, 2, channels);
+    row("channel 7", {"--channels", "7"}, 2, channels);
+    row("no channel", {"--channels", ""}, 2, channels);
+    row("a channel left out between commas", {"--channels", "1,,2"}, 2, channels);
+    row("channels by name", {"--channels", "all"}, 2, channels);
+    row("time style", {"--time", "utc"}, 2, "--time must be local or iso");
 }
 
 void OptionsTest::refused()
@@ -249,7 +270,9 @@ void OptionsTest::informationOnly_data()
     QTest::newRow("help") << QStringList{"--help"} << Outcome::Help;
     QTest::newRow("help beats a wrong value") << QStringList{"--address", "9", "--help"} << Outcome::Help;
     QTest::newRow("help beats version") << QStringList{"--version", "--help"} << Outcome::Help;
+    QTest::newRow("help with Qt's options") << QStringList{"--help-all"} << Outcome::Help;
     QTest::newRow("version") << QStringList{"--version"} << Outcome::Version;
+    QTest::newRow("version, capital") << QStringList{"-V"} << Outcome::Version;
     QTest::newRow("version beats port and device")
         << QStringList{"--port", "1", "--device", "x", "-v"} << Outcome::Version;
 }
@@ -267,7 +290,8 @@ void OptionsTest::informationOnly()
         QVERIFY2(result.text.startsWith(QStringLiteral("Usage: ")), qPrintable(result.text));
         for (const char *option : {"--port <N>", "--device <PATH>", "--address <N>", "--unit <U>",
                                    "--rate <CODE>", "--log <FILE>", "--keep-running", "--count <N>",
-                                   "--duration <TIME>", "--list-ports"})
+                                   "--duration <TIME>", "--list-ports", "--channels <LIST>",
+                                   "--time <STYLE>", "--header", "--quiet"})
             QVERIFY2(result.text.contains(QLatin1String(option)), option);
     }
 }
@@ -291,7 +315,7 @@ void OptionsTest::storedChoices_data()
     window.address = QStringLiteral("5");
     window.unit = QStringLiteral("f");
     window.checked = {true, false, true, true, false, false};
-    window.portListPosition = 2;
+    window.portDevice = QStringLiteral("/dev/ttyUSB1");
     window.rateListPosition = 3;
 
     row("first start", StoredChoices{}, {}, "intervalMs", 333);
@@ -306,7 +330,8 @@ void OptionsTest::storedChoices_data()
     row("unit given", window, {"--unit", "r"}, "unit", "r");
     row("stored channels", window, {}, "checked", "101100");
     row("first start's channels", StoredChoices{}, {}, "checked", "111111");
-    row("stored port position", window, {}, "portListPosition", 2);
+    row("stored device", window, {}, "storedDevice", "/dev/ttyUSB1");
+    row("channels given", window, {"--channels", "2"}, "checked", "010000");
 }
 
 void OptionsTest::storedChoices()
@@ -335,8 +360,8 @@ void OptionsTest::readStored_data()
     row("unit", "\"Data Output\"=\"c\"", "unit", "c");
     row("channels off", "\"Channel 2\"=dword:00000000\n\"Channel 6\"=\"0\"", "checked", "101110");
     row("a stored grey state reads as unchecked, as in the window", "\"Channel 3\"=dword:00000002", "checked", "110111");
-    row("port position", "\"Port No\"=dword:00000002", "portListPosition", 2);
-    row("port position as text with blanks", "\"Port No\"=\" 4 \"", "portListPosition", 4);
+    row("port device", "\"Port No\"=dword:00000002\n\"Port Device\"=\"/dev/ttyUSB0\"", "portDevice", "/dev/ttyUSB0");
+    row("no port device", "\"Port No\"=dword:00000002", "portDevice", "");
     row("rate position", "\"SampleRate\"=dword:00000008", "rateListPosition", 8);
     row("rate position as text with a plus", "\"SampleRate\"=\"+3\"", "rateListPosition", 3);
     row("rate position that is no number", "\"SampleRate\"=\"fast\"", "rateListPosition", 0);
@@ -369,8 +394,8 @@ void OptionsTest::readStored()
         actual = stored.unit;
     } else if (name == QLatin1String("checked")) {
         actual = boxes(stored.checked);
-    } else if (name == QLatin1String("portListPosition")) {
-        actual = stored.portListPosition;
+    } else if (name == QLatin1String("portDevice")) {
+        actual = stored.portDevice;
     } else if (name == QLatin1String("rateListPosition")) {
         actual = stored.rateListPosition;
     }
@@ -380,56 +405,55 @@ void OptionsTest::readStored()
 void OptionsTest::port_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("storedPosition");
-    QTest::addColumn<QStringList>("devices"); // the ports that open, numbered 1, 2, ...
-    QTest::addColumn<int>("number");          // 0: no port
+    QTest::addColumn<QString>("storedDevice"); // the window's choice
+    QTest::addColumn<QStringList>("devices");   // today's ports, numbered 1, 2, ...
+    QTest::addColumn<int>("number");            // 0: not among today's ports
+    QTest::addColumn<QString>("device");        // what is opened
     QTest::addColumn<QString>("failure");
-    const QStringList three{"zero", "null", "full"};
-    const QStringList none;
-    const auto row = [](const char *title, const QStringList &args, int position,
-                        const QStringList &devices, int number, const char *failure) {
-        QTest::newRow(title) << placed(args) << position << devices << number
-                             << placed(QString::fromUtf8(failure));
+    const QStringList three{"/dev/zero", "/dev/null", "/dev/full"};
+    const auto row = [](const char *title, const QStringList &args, const char *stored,
+                        const QStringList &devices, int number, const char *device, const char *failure) {
+        QTest::newRow(title) << placed(args) << placed(QString::fromUtf8(stored)) << devices << number
+                             << placed(QString::fromUtf8(device)) << placed(QString::fromUtf8(failure));
     };
-    const char *noPort = "no serial port opens (see --list-ports)";
+    const char *noDevice = "the window has not stored which device its port is; give --device (see --list-ports)";
 
-    row("stored position", {}, 1, three, 2, "");
-    row("stored position past the list", {}, 3, three, 1, "");
-    row("no port opens", {}, 0, none, 0, noPort);
-    row("port given", {"--port", "3"}, 0, three, 3, "");
-    row("port given beyond the list", {"--port", "9"}, 0, three, 9, "");
-    row("port given while none opens", {"--port", "2"}, 0, none, 2, "");
-    row("device", {"--device", "/dev/null"}, 0, three, 2, "");
-    row("device by its name alone", {"--device", "null"}, 0, three, 2, "");
-    row("a link to the device", {"--device", "@dir@/card"}, 0, three, 2, "");
-    row("device not among the ports", {"--device", "/dev/tty"}, 0, three, 0,
-        "cannot open '/dev/tty': not a serial port that opens now (see --list-ports)");
-    row("device that does not exist", {"--device", "/dev/no-such-tty"}, 0,
-        QStringList{"no-such-port"}, 0,
-        "cannot open '/dev/no-such-tty': not a serial port that opens now (see --list-ports)");
-    row("device empty", {"--device", ""}, 1, three, 0,
-        "cannot open '': not a serial port that opens now (see --list-ports)");
-    row("device while none opens", {"--device", "/dev/null"}, 0, none, 0,
-        "cannot open '/dev/null': not a serial port that opens now (see --list-ports)");
+    row("the window's device", {}, "/dev/null", three, 2, "/dev/null", "");
+    row("the window's device through a link", {}, "@dir@/card", three, 2, "@dir@/card", "");
+    // Its list position would name another card now: none rather than the wrong one.
+    row("the window's device gone", {}, "/dev/ttyUSB7", three, 0, "",
+        "the window's port /dev/ttyUSB7 is not here; give --device (see --list-ports)");
+    row("the window stored no device", {}, "", three, 0, "", noDevice);
+    row("no ports at all", {}, "/dev/null", {}, 0, "",
+        "the window's port /dev/null is not here; give --device (see --list-ports)");
+    row("port given", {"--port", "3"}, "/dev/null", three, 3, "/dev/full", "");
+    row("port given beyond the list", {"--port", "9"}, "", three, 0, "", "there is no port 9 (see --list-ports)");
+    row("device", {"--device", "/dev/null"}, "/dev/full", three, 2, "/dev/null", "");
+    row("device by its name alone", {"--device", "null"}, "", three, 2, "/dev/null", "");
+    row("a link kept as it is given", {"--device", "@dir@/card"}, "", three, 2, "@dir@/card", "");
+    row("device not among today's ports", {"--device", "/dev/tty"}, "", three, 0, "/dev/tty", "");
+    row("device empty", {"--device", ""}, "", three, 0, "", "--device names no device");
 }
 
 void OptionsTest::port()
 {
     QFETCH(QStringList, args);
-    QFETCH(int, storedPosition);
+    QFETCH(QString, storedDevice);
     QFETCH(QStringList, devices);
     QFETCH(int, number);
+    QFETCH(QString, device);
     QFETCH(QString, failure);
     StoredChoices stored;
-    stored.portListPosition = storedPosition;
+    stored.portDevice = storedDevice;
     const LoggerOptionsResult result = parse(args, stored);
     QVERIFY2(result.outcome == Outcome::Run, qPrintable(result.text));
-    QList<ProbedPort> ports;
-    for (const QString &device : devices)
-        ports.append({int(ports.size()) + 1, device});
+    QList<SerialPortEntry> ports;
+    for (const QString &path : devices)
+        ports.append({int(ports.size()) + 1, path, {}});
     const PortChoice choice = choosePort(result.options, ports);
-    QCOMPARE(choice.portNumber, number);
     QCOMPARE(choice.failure, failure);
+    QCOMPARE(choice.portNumber, number);
+    QCOMPARE(choice.device, device);
 }
 
 QTEST_GUILESS_MAIN(OptionsTest)

@@ -474,6 +474,8 @@ void MainWindowTest::rescanKeepsTheDeviceInUse()
     QVERIFY(view(*w).portOpen);
     QCOMPARE(view(*w).device, second.linkPath());
     QCOMPARE(stored("Port No"), RegValue::fromNumber(2));
+    // The device itself beside the position, for tervalo-log.
+    QCOMPARE(stored("Port Device"), RegValue::fromText(second.linkPath().toStdString()));
     w->cmdRead->click();
     QVERIFY(second.waitForRequests(1, 3000));
 
@@ -484,6 +486,7 @@ void MainWindowTest::rescanKeepsTheDeviceInUse()
     QCOMPARE(w->cmbPort->currentIndex(), 0);
     QCOMPARE(view(*w).device, newcomer.linkPath());
     QCOMPARE(stored("Port No"), RegValue::fromNumber(0));
+    QCOMPARE(stored("Port Device"), RegValue::fromText(newcomer.linkPath().toStdString()));
 }
 
 void MainWindowTest::invalidRate_data()

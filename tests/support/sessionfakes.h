@@ -68,6 +68,7 @@ public:
     void setCharactersAwaited(int count) override { m_awaited = count; }
     int fixPortNumbering() override { return highestPortNumber(); }
     int highestPortNumber() const override { return 3; }
+    void fixPortDevice(int, const QString &) override {}
     QString device() const override { return m_open ? QStringLiteral("fake%1").arg(m_port) : QString(); }
 
     // Characters arriving, one notification each, as the serial control raises them.
