@@ -10,6 +10,15 @@
 
 namespace tervalo {
 
+namespace {
+
+QString readingsText(qint64 count)
+{
+    return count == 1 ? QStringLiteral("1 reading") : QStringLiteral("%1 readings").arg(count);
+}
+
+} // namespace
+
 CardLogger::CardLogger(FILE *out, FILE *err, QObject *parent)
     : QObject(parent), m_out(out), m_err(err)
 {
@@ -116,7 +125,7 @@ void CardLogger::finish(int status)
         s.releasePort();
     });
     if (status == 0)
-        message(Level::Info, QStringLiteral("ended after %1 readings").arg(m_readings));
+        message(Level::Info, QStringLiteral("ended after %1").arg(readingsText(m_readings)));
     emit finished(status);
 }
 
@@ -180,8 +189,8 @@ void CardLogger::readingTaken(const CardReading &reading)
         message(Level::Info, QStringLiteral("the log takes records again: %1").arg(m_logFile));
     }
     if (m_missed > 0) {
-        message(Level::Info, QStringLiteral("the card answers again: %1 (%2 readings missed)")
-                                 .arg(m_device).arg(m_missed));
+        message(Level::Info, QStringLiteral("the card answers again: %1 (%2 missed)")
+                                 .arg(m_device, readingsText(m_missed)));
         m_missed = 0;
     }
     if (m_printing) {
