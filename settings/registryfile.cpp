@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -88,6 +89,21 @@ struct StoreFile
 #endif
 };
 
+// What tells one version of the file from another without reading it.
+struct Stamp
+{
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modified = 0; // nanoseconds
+    int64_t changed = 0;
+    bool operator==(const Stamp &) const = default;
+};
+
+// Times of files change in steps (a few milliseconds here, two seconds on FAT); a file read
+// less than this after its last change may change again without its times moving.
+constexpr int64_t SETTLED_NS = 2'000'000'000;
+
 // A file that is no settings file at all may be something the user wants back (a file saved
 // over the store by mistake, a half-restored backup): it is kept beside the store under a name
 // that says when it was put aside. Returns 0 or an errno value.
@@ -164,6 +180,42 @@ int readWholeFile(const std::string &file, StoreFile &out)
     ::close(fd);
     out.exists = err == 0;
     return err;
+}
+
+Stamp stampOf(const struct stat &st)
+{
+    return {uint64_t(st.st_dev),
+            uint64_t(st.st_ino),
+            uint64_t(st.st_size),
+            int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+            int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+}
+
+// The file's status without opening it: a FIFO or a device at the store's path is never
+// opened by a read.
+int statFile(const std::string &file, Stamp &out)
+{
+    struct stat st
+    {
+    };
+    if (::stat(file.c_str(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EISDIR;
+    out = stampOf(st);
+    return 0;
+}
+
+Stamp stampOf(const std::string &, const StoreFile &read)
+{
+    return stampOf(read.info);
+}
+
+int64_t nowNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 int makeFolders(const std::string &folder)
@@ -333,6 +385,32 @@ int readWholeFile(const std::string &file, StoreFile &out)
     return 0;
 }
 
+int statFile(const std::string &file, Stamp &out)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(file, ec);
+    if (ec || status.type() == std::filesystem::file_type::not_found)
+        return ENOENT;
+    if (status.type() != std::filesystem::file_type::regular)
+        return EISDIR;
+    out = {};
+    out.size = std::filesystem::file_size(file, ec);
+    out.modified = std::filesystem::last_write_time(file, ec).time_since_epoch().count();
+    return ec ? EIO : 0;
+}
+
+Stamp stampOf(const std::string &file, const StoreFile &)
+{
+    Stamp out;
+    statFile(file, out);
+    return out;
+}
+
+int64_t nowNs()
+{
+    return std::filesystem::file_time_type::clock::now().time_since_epoch().count();
+}
+
 int resolveTarget(const std::string &file, std::string &target)
 {
     target = file;
@@ -380,29 +458,45 @@ int replaceFile(const std::string &target, const std::string &text, const StoreF
 
 #endif
 
-// The store as readers see it: no file, or a file that is no settings file, holds no keys.
-// Returns 0, or an error code when the file is there but cannot be read.
-int32_t loadTree(const std::string &file, StoreTree &tree)
+} // namespace
+
+struct StoreCache
 {
-    tree = {};
-    if (file.empty())
-        return ERROR_PATH_NOT_FOUND;
-    StoreFile current;
-    const int err = readWholeFile(file, current);
-    if (err == ENOENT)
-        return 0;
-    if (err != 0)
-        return errorFromErrno(err);
-    if (auto parsed = parseStoreText(current.bytes))
-        tree = std::move(*parsed);
-    return 0;
+    std::string path; // the store's path it was read through
+    bool exists = false;
+    Stamp stamp;
+    bool settled = false; // read long enough after its last change to trust its stamp
+    std::string bytes;
+    std::optional<StoreDocument> doc; // nullopt: no settings file at all
+    StoreTree tree;
+};
+
+namespace {
+
+// A file that is no settings file holds no keys for readers.
+std::unique_ptr<StoreCache> parsed(const std::string &path, StoreFile &read)
+{
+    auto cache = std::make_unique<StoreCache>();
+    cache->path = path;
+    cache->exists = read.exists;
+    if (read.exists)
+        cache->doc = StoreDocument::parse(read.bytes);
+    else
+        cache->doc.emplace();
+    if (cache->doc)
+        cache->tree = cache->doc->tree();
+    cache->bytes = std::move(read.bytes);
+    return cache;
 }
 
-// Sets `write` when the document is to be saved; a status other than 0 saves nothing.
-using Change = std::function<int32_t(StoreDocument &, bool &write)>;
+// Sets `write` when the document is to be saved; a status other than 0 saves nothing. `tree`
+// is the document's tree, to be kept up to date by the change.
+using Change = std::function<int32_t(StoreDocument &, StoreTree &, bool &write)>;
 
 // One save: under the lock, read the file as it is now, let `change` edit it, replace the file.
-int32_t updateStore(const std::string &file, const Change &change)
+// The parsed copy in `cache` serves when the file is still byte for byte what it holds.
+int32_t updateStore(const std::string &file, std::unique_ptr<StoreCache> &cache,
+                    const Change &change)
 {
     if (file.empty())
         return ERROR_PATH_NOT_FOUND;
@@ -416,14 +510,26 @@ int32_t updateStore(const std::string &file, const Change &change)
     StoreFile current;
     if (const int err = readWholeFile(target, current); err != 0 && err != ENOENT)
         return errorFromErrno(err); // unreadable: left as it is, whatever it holds
-    std::optional<StoreDocument> doc =
-        current.exists ? StoreDocument::parse(current.bytes) : StoreDocument();
-    const bool foreign = !doc;
-    if (foreign)
-        doc.emplace();
+    // Taken out while it is changed: a save that fails half-way leaves no copy behind that
+    // differs from the file.
+    std::unique_ptr<StoreCache> work = std::move(cache);
+    if (!work || work->path != file || work->exists != current.exists ||
+        work->bytes != current.bytes) {
+        std::string bytes = current.bytes;
+        work = parsed(file, current);
+        current.bytes = std::move(bytes);
+    }
+    const bool foreign = !work->doc;
+    if (foreign) {
+        work->doc.emplace();
+        work->tree = {};
+    }
     bool write = false;
-    if (const int32_t rc = change(*doc, write); rc != 0 || !write)
+    if (const int32_t rc = change(*work->doc, work->tree, write); rc != 0 || !write) {
+        if (rc == 0 && !foreign)
+            cache = std::move(work); // unchanged, and still the file
         return rc;
+    }
 
     if (current.exists && !mayWrite(target, current))
         return ERROR_ACCESS_DENIED;
@@ -432,8 +538,15 @@ int32_t updateStore(const std::string &file, const Change &change)
             return errorFromErrno(err);
     }
     removeLeftovers(target);
-    if (const int err = replaceFile(target, doc->bytes(), current))
+    std::string bytes = work->doc->bytes();
+    if (const int err = replaceFile(target, bytes, current))
         return errorFromErrno(err);
+    // Just written, so not trusted by its stamp alone; the next read compares it.
+    work->exists = true;
+    work->bytes = std::move(bytes);
+    work->settled = false;
+    if (statFile(file, work->stamp) == 0)
+        cache = std::move(work);
     return 0;
 }
 
@@ -474,6 +587,44 @@ void setStoreFile(std::string path)
 
 FileBackend::FileBackend(std::string path) : m_path(std::move(path)) {}
 
+FileBackend::~FileBackend() = default;
+
+int32_t FileBackend::current(StoreTree *&tree)
+{
+    tree = nullptr;
+    const std::string path = file();
+    if (path.empty())
+        return ERROR_PATH_NOT_FOUND;
+    Stamp now;
+    int err = statFile(path, now);
+    if (err == 0 && m_cache && m_cache->exists && m_cache->settled && m_cache->path == path &&
+        m_cache->stamp == now) {
+        tree = &m_cache->tree;
+        return 0;
+    }
+    const int64_t readAt = nowNs();
+    StoreFile read;
+    if (err == 0)
+        err = readWholeFile(path, read);
+    if (err == ENOENT) {
+        // No file holds no keys.
+        m_cache = std::make_unique<StoreCache>();
+        m_cache->path = path;
+        m_cache->doc.emplace();
+        tree = &m_cache->tree;
+        return 0;
+    }
+    if (err != 0)
+        return errorFromErrno(err);
+    const Stamp stamp = stampOf(path, read);
+    if (!m_cache || m_cache->path != path || !m_cache->exists || m_cache->bytes != read.bytes)
+        m_cache = parsed(path, read);
+    m_cache->stamp = stamp;
+    m_cache->settled = readAt - stamp.modified >= SETTLED_NS;
+    tree = &m_cache->tree;
+    return 0;
+}
+
 std::string FileBackend::file() const
 {
     return m_path.empty() ? storeFile() : m_path;
@@ -505,12 +656,12 @@ int32_t FileBackend::openKey(KeyHandle root, const std::string &path, KeyHandle 
 {
     out = 0;
     std::string full;
-    StoreTree tree;
+    StoreTree *tree = nullptr;
     if (const int32_t rc = resolve(root, path, full))
         return rc;
-    if (const int32_t rc = loadTree(file(), tree))
+    if (const int32_t rc = current(tree))
         return rc;
-    if (!full.empty() && !tree.findKey(full))
+    if (!full.empty() && !tree->findKey(full))
         return ERROR_FILE_NOT_FOUND;
     out = remember(std::move(full));
     return 0;
@@ -520,19 +671,20 @@ int32_t FileBackend::createKey(KeyHandle root, const std::string &path, KeyHandl
 {
     out = 0;
     std::string full;
-    StoreTree tree;
+    StoreTree *tree = nullptr;
     if (const int32_t rc = resolve(root, path, full))
         return rc;
-    if (const int32_t rc = loadTree(file(), tree))
+    if (const int32_t rc = current(tree))
         return rc;
     // Most calls find the key there already and need no lock.
-    if (!full.empty() && !tree.findKey(full)) {
-        const int32_t rc = updateStore(file(), [&](StoreDocument &doc, bool &write) {
-            write = !doc.tree().findKey(full);
-            if (write)
-                doc.addKey(full);
-            return 0;
-        });
+    if (!full.empty() && !tree->findKey(full)) {
+        const int32_t rc =
+            updateStore(file(), m_cache, [&](StoreDocument &doc, StoreTree &now, bool &write) {
+                write = !now.findKey(full);
+                if (write)
+                    doc.addKey(full, now);
+                return 0;
+            });
         if (rc != 0)
             return rc;
     }
@@ -548,10 +700,10 @@ int32_t FileBackend::queryValue(KeyHandle key, const std::string &name, uint32_t
         return ERROR_INVALID_HANDLE;
     if (data && !size)
         return ERROR_INVALID_PARAMETER;
-    StoreTree tree;
-    if (const int32_t rc = loadTree(file(), tree))
+    StoreTree *tree = nullptr;
+    if (const int32_t rc = current(tree))
         return rc;
-    StoreKey *stored = tree.findKey(it->second);
+    StoreKey *stored = tree->findKey(it->second);
     if (!stored && !it->second.empty())
         return ERROR_KEY_DELETED; // removed from the file by hand while we held it open
     StoreValue *value = stored ? stored->findValue(name) : nullptr;
@@ -585,12 +737,13 @@ int32_t FileBackend::setValue(KeyHandle key, const std::string &name, uint32_t t
         name, type, data ? std::string(reinterpret_cast<const char *>(data), size) : std::string()};
     // The file is read afresh under the lock: another running copy may have saved since we
     // last looked.
-    return updateStore(file(), [&](StoreDocument &doc, bool &write) -> int32_t {
+    return updateStore(file(), m_cache,
+                       [&](StoreDocument &doc, StoreTree &tree, bool &write) -> int32_t {
         if (path.empty())
-            doc.addKey(path); // the root, on the first value stored there
-        else if (!doc.tree().findKey(path))
+            doc.addKey(path, tree); // the root, on the first value stored there
+        else if (!tree.findKey(path))
             return ERROR_KEY_DELETED;
-        doc.setValue(path, std::move(value));
+        doc.setValue(path, std::move(value), tree);
         write = true;
         return 0;
     });

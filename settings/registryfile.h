@@ -12,16 +12,27 @@
 // - a file that is no settings file at all (binary, or no line of it understood) is moved aside
 //   as Tervalo.reg.bad-<date>-<time> before the first save writes a fresh one;
 // - temporary files a killed save left behind are removed by the next save.
+//
+// The file is parsed once and kept, with its keys and values in hash maps, for as long as its
+// size, modification and change times and inode stay the same: a start's many reads cost one
+// read of the file and a check of its status each. A file changed within two seconds of being
+// read is not trusted by its times alone (they may not have moved); it is read again and
+// compared, but parsed again only when it differs. Saves always read the file under the lock
+// and compare it with the kept copy before they change it.
 
 #pragma once
 
 #include "settings/registrymanagement.h"
 #include "settings/registrytext.h"
 
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace RegistryManagement {
+
+struct StoreCache; // the file as last read, parsed
 
 // The per-user location described above; "" when there is no home folder to be found.
 std::string defaultStoreFile();
@@ -44,14 +55,19 @@ public:
                      uint32_t size) override;
     int32_t closeKey(KeyHandle key) override;
 
+    ~FileBackend() override;
+
 private:
     std::string file() const;
+    // The tree of the file as it is now, from the kept copy when that is still current.
+    int32_t current(StoreTree *&tree);
     int32_t resolve(KeyHandle root, const std::string &path, std::string &full) const;
     KeyHandle remember(std::string path);
 
     std::string m_path;
     std::map<KeyHandle, std::string> m_open; // handle -> key path
     KeyHandle m_next = 1;
+    std::unique_ptr<StoreCache> m_cache;
 };
 
 } // namespace RegistryManagement

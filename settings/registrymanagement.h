@@ -2,8 +2,9 @@
 // user's registry hive. Two layers: five registry primitives that know nothing of the settings,
 // and the save operations the window's handlers call when a control commits its value.
 //
-// There is no in-memory copy of any value: every read and write opens the key, does one thing
-// and closes it again, so what another instance (or a hand edit) wrote is always what we see.
+// Every read and write opens the key, does one thing and closes it again, so what another
+// instance (or a hand edit) wrote is always what we see; the file store keeps the parsed file
+// only while the file is unchanged (registryfile.h).
 // Nothing here reports to the user or throws to the caller; a failure yields an empty read or a
 // lost write.
 //

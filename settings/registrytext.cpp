@@ -52,29 +52,64 @@ void StoreKey::removeValue(std::string_view name)
     std::erase_if(values, [&](const StoreValue &v) { return equalsNoCase(v.name, name); });
 }
 
+namespace {
+
+std::string loweredAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char &c : out)
+        c = lowerAscii(c);
+    return out;
+}
+
+} // namespace
+
+void StoreTree::reindex()
+{
+    m_index.clear();
+    for (size_t i = 0; i < keys.size(); ++i)
+        m_index.try_emplace(loweredAscii(keys[i].path), i); // the first of equal paths wins
+}
+
 StoreKey *StoreTree::findKey(std::string_view path)
 {
-    for (StoreKey &key : keys)
-        if (equalsNoCase(key.path, path))
-            return &key;
+    const std::string id = loweredAscii(path);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0 || m_index.size() != keys.size())
+            reindex();
+        const auto it = m_index.find(id);
+        if (it == m_index.end()) {
+            if (m_index.size() == keys.size())
+                return nullptr;
+            continue; // equal paths pushed by hand: the index is short, look again
+        }
+        if (it->second < keys.size() && equalsNoCase(keys[it->second].path, path))
+            return &keys[it->second];
+    }
     return nullptr;
 }
 
 StoreKey &StoreTree::ensureKey(std::string_view path)
 {
+    StoreKey *key = nullptr;
     for (size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
         const std::string_view part = path.substr(0, end);
-        if (!findKey(part))
+        key = findKey(part);
+        if (!key) {
             keys.push_back({std::string(part), {}});
+            m_index.try_emplace(loweredAscii(part), keys.size() - 1);
+            key = &keys.back();
+        }
         if (end == std::string_view::npos)
             break;
     }
-    return *findKey(path);
+    return *key;
 }
 
 void StoreTree::removeKey(std::string_view path)
 {
     std::erase_if(keys, [&](const StoreKey &key) { return withinKey(key.path, path); });
+    reindex();
 }
 
 StoreDocument::StoreDocument() : m_lines(1) {}
@@ -103,20 +138,36 @@ std::optional<StoreDocument> StoreDocument::parse(std::string_view bytes)
     if (text.find('\0') != std::string::npos)
         return std::nullopt;
 
+    // Lines end with LF, CR LF or, from old Mac editors, a CR alone, as the registry editor
+    // reads them. A CR before an LF stays part of its line's text.
     std::vector<std::string_view> lines;
+    std::vector<bool> crEnds;
     for (size_t start = 0;;) {
-        const size_t end = text.find('\n', start);
-        lines.push_back(std::string_view(text).substr(start, end - start));
-        if (end == std::string::npos)
+        const size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(std::string_view(text).substr(start));
+            crEnds.push_back(false);
             break;
-        start = end + 1;
+        }
+        if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
+            lines.push_back(std::string_view(text).substr(start, end + 1 - start));
+            crEnds.push_back(false);
+            start = end + 2;
+        } else {
+            lines.push_back(std::string_view(text).substr(start, end - start));
+            crEnds.push_back(text[end] == '\r');
+            start = end + 1;
+        }
     }
     doc.m_crlf = lines.size() > 1 && !lines.front().empty() && lines.front().back() == '\r';
+    doc.m_cr = lines.size() > 1 && crEnds.front();
 
     doc.m_lines.clear();
+    doc.m_lines.reserve(lines.size());
     std::optional<std::string> current; // the key that value lines belong to
     bool understood = false;
     bool content = false;
+    bool header = false;
     for (size_t i = 0; i < lines.size();) {
         StoreLine line;
         size_t count = 1;
@@ -126,6 +177,9 @@ std::optional<StoreDocument> StoreDocument::parse(std::string_view bytes)
             std::string path;
             ParsedValue parsed;
             if (equalsNoCase(t, HEADER) || equalsNoCase(t, OLD_HEADER)) {
+                if (!header)
+                    doc.m_regedit4 = equalsNoCase(t, OLD_HEADER);
+                header = true;
                 line.kind = StoreLine::Kind::Header;
                 understood = true;
             } else if (t.front() == '[') {
@@ -149,6 +203,7 @@ std::optional<StoreDocument> StoreDocument::parse(std::string_view bytes)
                 understood = true;
                 count = parsed.lines;
                 if (current) {
+                    decodeText(parsed.value, parsed.quoted, doc.fileText());
                     line.kind =
                         parsed.deletion ? StoreLine::Kind::ValueDeletion : StoreLine::Kind::Value;
                     line.key = *current;
@@ -159,9 +214,10 @@ std::optional<StoreDocument> StoreDocument::parse(std::string_view bytes)
         }
         for (size_t k = i; k < i + count; ++k) {
             if (k > i)
-                line.text += '\n';
+                line.text += crEnds[k - 1] ? '\r' : '\n';
             line.text += lines[k];
         }
+        line.crEnd = crEnds[i + count - 1];
         doc.m_lines.push_back(std::move(line));
         i += count;
     }
@@ -173,9 +229,13 @@ std::optional<StoreDocument> StoreDocument::parse(std::string_view bytes)
 std::string StoreDocument::bytes() const
 {
     std::string text;
+    size_t size = 0;
+    for (const StoreLine &line : m_lines)
+        size += line.text.size() + 1;
+    text.reserve(size);
     for (size_t i = 0; i < m_lines.size(); ++i) {
         if (i > 0)
-            text += '\n';
+            text += m_lines[i - 1].crEnd ? '\r' : '\n';
         text += m_lines[i].text;
     }
     return m_mark + (m_utf16 ? toUtf16(text) : text) + m_tail;
@@ -189,6 +249,7 @@ StoreTree StoreDocument::tree() const
     std::unordered_map<std::string, std::pair<size_t, size_t>> where;
     const auto lowered = [](std::string_view path, std::string_view name) {
         std::string id;
+        id.reserve(path.size() + name.size() + 1);
         for (char c : path)
             id += lowerAscii(c);
         id += '\n';
@@ -196,6 +257,14 @@ StoreTree StoreDocument::tree() const
             id += lowerAscii(c);
         return id;
     };
+    size_t values = 0;
+    size_t keys = 0;
+    for (const StoreLine &line : m_lines) {
+        values += line.kind == StoreLine::Kind::Value;
+        keys += line.kind == StoreLine::Kind::Key;
+    }
+    where.reserve(values);
+    tree.keys.reserve(keys * 2);
     bool stale = false;
     const std::string *lastKey = nullptr; // the key of the line before, and where it is
     size_t lastIndex = 0;
@@ -248,6 +317,7 @@ void StoreDocument::insertLine(size_t at, StoreLine line)
 {
     if (m_crlf)
         line.text += '\r';
+    line.crEnd = m_cr;
     if (at < m_lines.size()) {
         m_lines.insert(m_lines.begin() + std::ptrdiff_t(at), std::move(line));
         return;
@@ -255,6 +325,8 @@ void StoreDocument::insertLine(size_t at, StoreLine line)
     // The file ended without a line break; the last line gets one, and so does the new one.
     if (m_crlf && !m_lines.empty())
         m_lines.back().text += '\r';
+    if (!m_lines.empty())
+        m_lines.back().crEnd = m_cr;
     m_lines.push_back(std::move(line));
     m_lines.emplace_back();
 }
@@ -287,16 +359,57 @@ size_t StoreDocument::appendSection(std::string_view path)
     return at;
 }
 
+FileText StoreDocument::fileText() const
+{
+    return m_utf16 ? FileText::Utf16 : m_regedit4 ? FileText::Ansi4 : FileText::Ansi;
+}
+
+void StoreDocument::convertToUtf16()
+{
+    // Every line keeps what it says: 8-bit text was read as the code page, so it is converted
+    // as the code page too.
+    for (StoreLine &line : m_lines)
+        line.text = ansiToUtf8(line.text);
+    m_mark = UTF16_MARK;
+    m_utf16 = true;
+}
+
+std::string StoreDocument::valueLine(const StoreValue &value)
+{
+    std::string line;
+    if (!formatValueLine(value, fileText(), line)) {
+        convertToUtf16();
+        formatValueLine(value, fileText(), line);
+    }
+    return line;
+}
+
 void StoreDocument::addKey(std::string_view path)
 {
     if (!tree().findKey(path))
         appendSection(path);
 }
 
+void StoreDocument::addKey(std::string_view path, StoreTree &tree)
+{
+    if (!tree.findKey(path)) {
+        appendSection(path);
+        tree.ensureKey(path);
+    }
+}
+
+void StoreDocument::setValue(std::string_view key, StoreValue value, StoreTree &tree)
+{
+    StoreValue copy = value;
+    setValue(key, std::move(value));
+    tree.ensureKey(key).setValue(std::move(copy));
+}
+
 void StoreDocument::setValue(std::string_view key, StoreValue value)
 {
     // The line that decides the value now: its last value or deletion line, or a later deletion
-    // of its key.
+    // of its key. A name given twice is decided by its last line, as the registry editor
+    // imports it, so that is the line a save changes.
     std::optional<size_t> decider;
     for (size_t i = 0; i < m_lines.size(); ++i) {
         const StoreLine &line = m_lines[i];
@@ -306,10 +419,11 @@ void StoreDocument::setValue(std::string_view key, StoreValue value)
         if (valueLine || (line.kind == StoreLine::Kind::KeyDeletion && withinKey(key, line.key)))
             decider = i;
     }
+    std::string text = this->valueLine(value);
     if (decider && m_lines[*decider].kind != StoreLine::Kind::KeyDeletion) {
         StoreLine &line = m_lines[*decider];
         const bool crlf = !line.text.empty() && line.text.back() == '\r';
-        line.text = formatValueLine(value) + line.comment + (crlf ? "\r" : "");
+        line.text = std::move(text) + line.comment + (crlf ? "\r" : "");
         line.kind = StoreLine::Kind::Value;
         line.value = std::move(value);
         return;
@@ -328,7 +442,6 @@ void StoreDocument::setValue(std::string_view key, StoreValue value)
         if (!t.empty())
             at = i;
     }
-    std::string text = formatValueLine(value);
     insertLine(at + 1,
                {StoreLine::Kind::Value, std::move(text), std::string(key), std::move(value), {}});
 }

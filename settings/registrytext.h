@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace RegistryManagement {
@@ -54,14 +55,28 @@ struct StoreKey
 struct StoreTree
 {
     std::vector<StoreKey> keys;
-    bool operator==(const StoreTree &) const = default;
+    bool operator==(const StoreTree &other) const { return keys == other.keys; }
 
+    // By hash: an export of a whole hive has tens of thousands of keys, and every path part of
+    // every key line is looked up. The index follows `keys` even when callers change the vector
+    // themselves; it is checked against the key it points to on every lookup.
     StoreKey *findKey(std::string_view path);
     // Adds the key and every missing parent; returns the key.
     StoreKey &ensureKey(std::string_view path);
     // Removes the key and everything below it.
     void removeKey(std::string_view path);
+
+private:
+    void reindex();
+    std::unordered_map<std::string, size_t> m_index; // ASCII-lowered path -> position in keys
 };
+
+// How a file holds text: the registry editor reads a file with a byte-order mark as UTF-16, any
+// other as the system's code page, which for these files is Windows-1252 (what the editor of a
+// Western system assumes; an 8-bit file has no way to say otherwise). In a
+// "Windows Registry Editor Version 5.00" file hex(1): holds UTF-16LE bytes, in a REGEDIT4 file
+// code-page bytes. Inside the store texts are UTF-8, this system's encoding.
+enum class FileText { Utf16, Ansi, Ansi4 };
 
 // One line of the file, or the several lines of one wrapped hex value.
 struct StoreLine
@@ -79,6 +94,7 @@ struct StoreLine
     std::string key;     // the key the line names (Key, KeyDeletion) or is in (the value lines)
     StoreValue value;    // Value; ValueDeletion has only the name
     std::string comment; // a "; ..." after a value, kept when the value changes
+    bool crEnd = false;  // the line ended with a CR alone (old Mac editors), not with an LF
 };
 
 class StoreDocument
@@ -104,23 +120,40 @@ public:
     // Changes the line that gives the value now, or adds one to the key's last section (adding
     // the section when there is none after the key's last deletion).
     void setValue(std::string_view key, StoreValue value);
+    // The same, with `tree` (this document's tree()) kept up to date instead of worked out
+    // afresh: a save into a large file then costs one pass over its lines.
+    void addKey(std::string_view path, StoreTree &tree);
+    void setValue(std::string_view key, StoreValue value, StoreTree &tree);
+
+    bool utf16() const { return m_utf16; }
 
 private:
     void insertLine(size_t at, StoreLine line);
     size_t appendSection(std::string_view path);
+    // Text that an 8-bit file cannot hold in its code page turns the file into UTF-16.
+    void convertToUtf16();
+    FileText fileText() const;
+    std::string valueLine(const StoreValue &value);
 
     std::vector<StoreLine> m_lines;
     std::string m_mark; // the byte-order mark the file began with, if any
     bool m_utf16 = false;
     std::string m_tail;  // an odd last byte of a UTF-16 file, given back as it was
     bool m_crlf = false; // new lines end as the file's first line does
+    bool m_cr = false;   // ... which may be a CR alone
+    bool m_regedit4 = false; // the older header: no UTF-16, 8-bit texts in hex(1) as well
 };
 
 // The values of a store file as parse() and tree() read them.
 std::optional<StoreTree> parseStoreText(std::string_view bytes);
 
-// The line that stores a value, as a fresh file would have it.
+
+// The line that stores a value, as a fresh file would have it (8-bit, version 5).
 std::string formatValueLine(const StoreValue &value);
+// As a file of that kind holds it. Without `line`, a value that such a file cannot show as text
+// (a text beyond Windows-1252 in an 8-bit version 5 file) answers false: the file must become
+// UTF-16 first.
+bool formatValueLine(const StoreValue &value, FileText file, std::string &line);
 
 // Key names are non-empty and can't hold a line break, or the file could not show them.
 bool validKeyPath(std::string_view path);

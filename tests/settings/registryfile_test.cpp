@@ -46,8 +46,9 @@ TEST_F(SettingsStore, SavesChangeOnlyTheirOwnLine)
         RegValue colour;
     };
     const Case cases[] = {
-        {"8-bit", [](const std::string &s) { return s; }, text("gr\xfcn")},
-        {"UTF-16LE", utf16, text("gr\xc3\xbcn")}, // read as this system's UTF-8
+        // Both read as this system's UTF-8: an 8-bit file's text is Windows-1252.
+        {"8-bit", [](const std::string &s) { return s; }, text("gr\xc3\xbcn")},
+        {"UTF-16LE", utf16, text("gr\xc3\xbcn")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.encoding);

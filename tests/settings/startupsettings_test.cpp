@@ -183,3 +183,48 @@ TEST(StartupConversions, ToInt16)
 }
 
 } // namespace
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// A FIFO where the file belongs (a mistaken mkfifo, a tool that streams its settings) has no
+// writer: opening it to read must not wait for one, and a save must not replace it.
+TEST_F(StartupSettings, FifoAtTheStorePathIsNeitherReadNorReplaced)
+{
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ensureDefaultSettings();
+        FakeWindow window;
+        (void)applySettings(window);
+        saveTextSetting("Data Output", "c");
+        // The defaults, from nothing read.
+        _exit(window.unit == "r" && window.channels[0] == 1 && setting("Data Output").isEmpty()
+                  ? 0
+                  : 1);
+    }
+    int status = -1;
+    for (int waited = 0; waited < 500 && waitpid(child, &status, WNOHANG) == 0; ++waited)
+        usleep(10000);
+    if (status == -1) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        FAIL() << "the start hung on the FIFO";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    struct stat st
+    {
+    };
+    ASSERT_EQ(lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(listing(dir), std::set<std::string>{"Tervalo.reg"});
+}
+
+} // namespace
+#endif

@@ -3,6 +3,7 @@
 
 #ifdef _WIN32
 
+#include "settings/registryfile.h"
 #include "settings/registrymanagement.h"
 #include "settings/startupsettings.h"
 
@@ -13,6 +14,7 @@
 #endif
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 using RegistryManagement::RegValue;
@@ -113,6 +115,50 @@ TEST_F(Win32Registry, FirstStartCreatesTheDefaults)
         EXPECT_EQ(getRaw(name).first, DWORD(REG_DWORD)) << name;
     EXPECT_EQ(read("Update Time"), RegValue::fromNumber(1));
     EXPECT_EQ(getRaw("Data Output"), std::make_pair(DWORD(REG_SZ), std::string("r\0", 2)));
+}
+
+// The settings file as the registry editor imports it: texts beyond ASCII arrive as they were.
+TEST_F(Win32Registry, RegistryEditorImportsTheFileAsWritten)
+{
+    struct Case
+    {
+        const char *utf8;
+        const wchar_t *wide;
+    };
+    const Case cases[] = {
+        {"K\xc3\xbc" "che", L"K\u00fcche"}, // stays an 8-bit file, in Windows-1252
+        {"K\xc3\xbc" "che 30\xc2\xb0" "C \xe2\x80\x93 \xce\x94\xe2\x82\xac",
+         L"K\u00fcche 30\u00b0C \u2013 \u0394\u20ac"}, // the file becomes UTF-16
+    };
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / "tervalo-regedit-import.reg";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.utf8);
+        std::filesystem::remove(file);
+        RegistryManagement::FileBackend store(file.string());
+        RegistryManagement::setRegistryBackend(&store);
+        RegistryManagement::saveTextSetting("Note", c.utf8);
+        RegistryManagement::setRegistryBackend(nullptr);
+
+        std::wstring command = L"regedit.exe /s \"" + file.wstring() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process));
+        WaitForSingleObject(process.hProcess, 60000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+
+        wchar_t data[256] = {};
+        DWORD size = sizeof data;
+        ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\Quillmar\\Tervalo", L"Note",
+                               RRF_RT_REG_SZ, nullptr, data, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(std::wstring(data), std::wstring(c.wide));
+        RegDeleteTreeA(HKEY_CURRENT_USER, key);
+    }
+    std::filesystem::remove(file);
 }
 
 } // namespace
