@@ -4,6 +4,7 @@
 #include "acquisition/hirestimer.h"
 #include "acquisition/sessionthread.h"
 #include "app/etchedframe.h"
+#include "app/frmalarms.h"
 #include "app/frmabout.h"
 #include "app/help.h"
 #include "app/images/productimages.h"
@@ -16,6 +17,7 @@
 #include "output/datalog.h"
 #include "output/frmgraph.h"
 #include "output/graph.h"
+#include "output/alarmdisplay.h"
 #include "output/readingsdisplay.h"
 
 #include <QAction>
@@ -220,6 +222,9 @@ void frmMain::createMenus()
     mnuKeepRunning = action(mnuTools, "mnuKeepRunning", QStringLiteral("&Keep Running"));
     mnuKeepRunning->setCheckable(true);
     mnuRescanPorts = action(mnuTools, "mnuRescanPorts", QStringLiteral("&Rescan Ports"));
+    mnuAlarms = action(mnuTools, "mnuAlarms", QStringLiteral("&Alarms..."));
+    mnuAcknowledgeAlarms = action(mnuTools, "mnuAcknowledgeAlarms", QStringLiteral("Ackno&wledge Alarms"));
+    mnuAcknowledgeAlarms->setEnabled(false);
 
     mnuView = menuBar()->addMenu(QStringLiteral("&View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
@@ -277,6 +282,7 @@ void frmMain::connectHandlers()
     shown.lblCh = lblCh;
     shown.lblTemp = lblTemp;
     display = std::make_unique<ReadingsDisplay>(state, shown);
+    alarms = std::make_unique<AlarmDisplay>(lblCh, lblStringDisplay);
 
     DataLogControls log;
     log.chkSave = chkSave;
@@ -317,6 +323,9 @@ void frmMain::connectHandlers()
     connect(session, &AcquisitionSession::readingTaken, graph.get(), &GraphPlot::readingTaken);
     connect(session, &AcquisitionSession::readingTaken, dataLog.get(), &DataLog::readingTaken);
     connect(session, &AcquisitionSession::readingTaken, history.get(), &HistoryKeeper::readingTaken);
+    // After the labels: the alarm's reason goes under the tool tip the reading has just written.
+    connect(session, &AcquisitionSession::readingTaken, alarms.get(), &AlarmDisplay::readingTaken);
+    connect(alarms.get(), &AlarmDisplay::latchedChanged, mnuAcknowledgeAlarms, &QAction::setEnabled);
     // What the session says and does by itself.
     connect(session, &AcquisitionSession::statusText, lblStringDisplay, &QLabel::setText);
     connect(session, &AcquisitionSession::readingsOutdated, display.get(), &ReadingsDisplay::readingsOutdated);
@@ -327,6 +336,8 @@ void frmMain::connectHandlers()
     FocusLossFilter::attach(txtAddress, [this] { ports->txtAddress_LostFocus(); });
     connect(mnuKeepRunning, &QAction::triggered, this, &frmMain::mnuKeepRunning_Click);
     connect(mnuRescanPorts, &QAction::triggered, this, &frmMain::mnuRescanPorts_Click);
+    connect(mnuAlarms, &QAction::triggered, this, &frmMain::mnuAlarms_Click);
+    connect(mnuAcknowledgeAlarms, &QAction::triggered, this, &frmMain::mnuAcknowledgeAlarms_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
     connect(mnuAbout, &QAction::triggered, this, [this] { frmAbout::showAbout(this); });
@@ -357,6 +368,7 @@ void frmMain::Form_Load()
     state.keepRunning = RegistryManagement::savedKeepRunning();
     mnuKeepRunning->setChecked(state.keepRunning);
     tellKeepRunning();
+    alarms->loadSettings();
     ports->probePorts(applied.portListPosition);
     acquisition->fillRateList(applied.rateListPosition);
     state.continuousFlag = false;
@@ -402,6 +414,28 @@ void frmMain::tellKeepRunning()
 {
     const bool on = state.keepRunning;
     acquisitionThread->post([on](AcquisitionSession &s) { s.setKeepRunning(on); });
+}
+
+void frmMain::mnuAlarms_Click()
+{
+    if (!alarmsDialog) {
+        alarmsDialog = new frmAlarms(this);
+        connect(alarmsDialog, &frmAlarms::applied, this, [this] {
+            alarms->setRules(alarmsDialog->rules(), alarmsDialog->hysteresis(), alarmsDialog->delay());
+            alarms->setSound(alarmsDialog->sound());
+            alarms->saveSettings();
+        });
+    }
+    alarmsDialog->load(alarms->rules(), alarms->hysteresis(), alarms->delay(), alarms->sound());
+    alarmsDialog->setReadingUnit(state.tempType);
+    alarmsDialog->show();
+    alarmsDialog->raise();
+    alarmsDialog->activateWindow();
+}
+
+void frmMain::mnuAcknowledgeAlarms_Click()
+{
+    alarms->acknowledge();
 }
 
 void frmMain::mnuRescanPorts_Click()

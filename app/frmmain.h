@@ -25,6 +25,8 @@ class QTimer;
 namespace tervalo {
 
 class AcquisitionCycle;
+class AlarmDisplay;
+class frmAlarms;
 class DataLog;
 class GraphPlot;
 class HistoryKeeper;
@@ -51,6 +53,8 @@ public:
     void mnuExit_Click();
     void mnuKeepRunning_Click();
     void mnuRescanPorts_Click();
+    void mnuAlarms_Click();
+    void mnuAcknowledgeAlarms_Click();
 
     // How Exit ends the process; tests replace it.
     std::function<void()> endProgram;
@@ -90,6 +94,8 @@ public:
     QAction *mnuKeepRunning = nullptr;
     QAction *mnuSave = nullptr;
     QAction *mnuRescanPorts = nullptr;
+    QAction *mnuAlarms = nullptr;
+    QAction *mnuAcknowledgeAlarms = nullptr;
     QMenu *mnuView = nullptr;
     QAction *mnuGraph = nullptr;
     QAction *mnuHistory = nullptr;
@@ -109,6 +115,8 @@ public:
     std::unique_ptr<DataLog> dataLog;
     std::unique_ptr<GraphPlot> graph;
     std::unique_ptr<HistoryKeeper> history;
+    std::unique_ptr<AlarmDisplay> alarms;
+    frmAlarms *alarmsDialog = nullptr; // made when first opened
 
     // What the stored settings put into the window at start-up.
     void setChannelValue(int index, int16_t value) override;

@@ -31,6 +31,7 @@
 #include "device/cardline.h"
 #include "device/portnumbering.h"
 #include "device/protocol.h"
+#include "output/alarmdisplay.h"
 #include "output/frmgraph.h"
 #include "output/graph.h"
 #include "bench/benchsupport.h"
@@ -399,8 +400,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption loggerOption(
         QStringLiteral("logger"),
         QStringLiteral("Side B is the headless logger tervalo-log instead of the reference."));
+    const QCommandLineOption alarmsOption(
+        QStringLiteral("alarms"),
+        QStringLiteral("18 alarm rules (above, below, open on every channel), the limits met by "
+                       "every reading and every alarm raised again at each answer (program alone)."));
     parser.addOptions({rateOption, secondsOption, simArgOption, graphOption, pairsOption,
-                       referenceVminOption, loggerOption});
+                       referenceVminOption, loggerOption, alarmsOption});
     parser.process(app);
 
     const QString rate = parser.value(rateOption);
@@ -487,7 +492,21 @@ int main(int argc, char *argv[])
     for (QLabel *label : window.lblCh)
         label->installEventFilter(&paints);
 
-    // Connected after the window's own consumers, so it runs once the labels show the reading.
+    // The worst the alarms can do to a reading: every rule checked, and every limit rule raised
+    // again (box colour, tool tip, status line, desktop notice) at each answer.
+    QList<AlarmRule> alarmRules;
+    if (parser.isSet(alarmsOption)) {
+        for (int channel = 0; channel < channelCount; ++channel) {
+            alarmRules.append({channel, AlarmRule::Kind::Above, -999, QStringLiteral("c")});
+            alarmRules.append({channel, AlarmRule::Kind::Below, 9999, QStringLiteral("c")});
+            alarmRules.append({channel, AlarmRule::Kind::Open, 0, {}});
+        }
+        window.alarms->setRules(alarmRules, 0, 1);
+    }
+    int alarmColoured = 0;
+
+    // Connected after the window's own consumers, so it runs once the labels show the reading
+    // (and, with --alarms, once the alarm colour is set).
     std::vector<double> labelLatencyMs;
     std::vector<qint64> answerNs; // when the last character of each answer came in
     int answers = 0;
@@ -500,6 +519,12 @@ int main(int argc, char *argv[])
                          answerNs.push_back(wokeNs);
                          if (!reading.ok())
                              ++errorReadings;
+                         if (!alarmRules.isEmpty()) {
+                             alarmColoured += window.lblCh[0]->palette().color(QPalette::Window) ==
+                                              AlarmDisplay::alarmColour();
+                             window.alarms->acknowledge();
+                             window.alarms->setRules(alarmRules, 0, 1);
+                         }
                      });
     int timeouts = 0;
     QObject::connect(session.session(), &AcquisitionSession::statusText, &app,
@@ -570,8 +595,12 @@ int main(int argc, char *argv[])
     const auto ms = [&](double v) {
         return QStringLiteral("%1 ms (%2 %)").arg(v, 0, 'f', 3).arg(pct(v), 0, 'f', 4);
     };
-    std::printf("\n  requests %zu, answers %d, timeouts %d, error readings %d, wall %.1f s\n\n",
+    std::printf("\n  requests %zu, answers %d, timeouts %d, error readings %d, wall %.1f s\n",
                 readings, answers, timeouts, errorReadings, wallSeconds);
+    if (!alarmRules.isEmpty())
+        std::printf("  %lld alarm rules; answers that turned the first box to the alarm colour: %d\n",
+                    static_cast<long long>(alarmRules.size()), alarmColoured);
+    std::printf("\n");
     std::printf("  %-44s %-26s %-12s %s\n", "measure", "value", "goal", "met");
     row("mean period error (vs interval)", ms(meanPeriodError), "< 0.05 %",
         std::abs(pct(meanPeriodError)) < 0.05 ? "yes" : "NO");

@@ -131,21 +131,22 @@ QString logDateTimeText(const QDateTime &when, QChar separator, const QLocale &l
            locale.toString(when.time(), format);
 }
 
+QString isoDateTimeText(const QDateTime &when, QChar separator)
+{
+    const int offset = when.offsetFromUtc() / 60;
+    return when.date().toString(Qt::ISODate) + separator +
+           when.time().toString(QStringLiteral("HH:mm:ss.zzz")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+               .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+               .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
+}
+
 QString recordPrefix(const QDateTime &when, const QString &tempType, const QLocale &locale,
                      RecordTimeStyle style)
 {
-    QString moment;
-    if (style == RecordTimeStyle::Iso) {
-        const int offset = when.offsetFromUtc() / 60;
-        moment = when.date().toString(Qt::ISODate) + QLatin1Char(',') +
-                 when.time().toString(QStringLiteral("HH:mm:ss.zzz")) +
-                 QStringLiteral("%1%2:%3")
-                     .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                     .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
-                     .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
-    } else {
-        moment = logDateTimeText(when, QLatin1Char(','), locale);
-    }
+    const QString moment = style == RecordTimeStyle::Iso ? isoDateTimeText(when, QLatin1Char(','))
+                                                         : logDateTimeText(when, QLatin1Char(','), locale);
     return moment + QLatin1Char(',') + tempType + QLatin1Char(',');
 }
 

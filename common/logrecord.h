@@ -29,6 +29,10 @@ namespace tervalo {
 // must mean the same in every locale and across a change of summer time.
 enum class RecordTimeStyle { Locale, Iso };
 
+// A moment in ISO 8601 with milliseconds and the offset from UTC: the date, the separator ('T'
+// for one piece, ',' for the record's two columns) and the time.
+QString isoDateTimeText(const QDateTime &when, QChar separator);
+
 // The start of a log record: date, time and unit letter, each followed by a comma.
 QString recordPrefix(const QDateTime &when, const QString &tempType,
                      const QLocale &locale = QLocale::system(),

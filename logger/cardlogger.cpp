@@ -5,8 +5,13 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
 
+#include <cmath>
+#include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tervalo {
 
@@ -16,6 +21,10 @@ QString readingsText(qint64 count)
 {
     return count == 1 ? QStringLiteral("1 reading") : QStringLiteral("%1 readings").arg(count);
 }
+
+// How long a run that is over waits for an --on-alarm command still running: long enough for
+// a mail to go out, short enough that a hung command does not hold a service's stop.
+constexpr int commandGraceMs = 10000;
 
 } // namespace
 
@@ -36,6 +45,8 @@ bool CardLogger::start(const LoggerOptions &options, const PortChoice &port)
     m_address = options.address;
     m_keepRunning = options.keepRunning;
     m_quiet = options.quiet;
+    m_alarms.setRules(options.alarmRules, options.alarmHysteresis, options.alarmDelay);
+    m_onAlarm = options.onAlarm;
 
     QStringList channels;
     for (int i = 0; i < channelCount; ++i) {
@@ -47,13 +58,18 @@ bool CardLogger::start(const LoggerOptions &options, const PortChoice &port)
         if (r.intervalMs == options.intervalMs)
             rate = QString::fromLatin1(r.code.data(), qsizetype(r.code.size()));
     }
+    const qsizetype rules = options.alarmRules.size();
     message(Level::Info,
-            QStringLiteral("%1 reading %2 (port %3), address %4, unit %5, rate %6, channels %7, log %8")
+            QStringLiteral(
+                "%1 reading %2 (port %3), address %4, unit %5, rate %6, channels %7, log %8%9")
                 .arg(QCoreApplication::applicationVersion(), port.device,
                      port.portNumber > 0 ? QString::number(port.portNumber) : QStringLiteral("-"),
                      options.address, options.unit, rate, channels.join(QLatin1Char(',')),
                      options.logFile.isEmpty() ? QStringLiteral("none")
-                                               : QFileInfo(options.logFile).absoluteFilePath()));
+                                               : QFileInfo(options.logFile).absoluteFilePath(),
+                     rules == 0   ? QString()
+                     : rules == 1 ? QStringLiteral(", 1 alarm rule")
+                                  : QStringLiteral(", %1 alarm rules").arg(rules)));
 
     // The number is the port's in today's numbering, or a stand-in: only this device opens.
     const int number = port.portNumber > 0 ? port.portNumber : 1;
@@ -126,6 +142,22 @@ void CardLogger::finish(int status)
     });
     if (status == 0)
         message(Level::Info, QStringLiteral("ended after %1").arg(readingsText(m_readings)));
+    m_status = status;
+    // The command of the last alarm may be sending its news: it is given time to end, not cut.
+    if (m_command && m_command->state() != QProcess::NotRunning) {
+        message(Level::Info, QStringLiteral("waiting for the --on-alarm command to end"));
+        QTimer::singleShot(commandGraceMs, this, [this] {
+            if (m_command->state() == QProcess::NotRunning)
+                return;
+            m_commandStopped = true;
+            say(Level::Warning,
+                QStringLiteral("the --on-alarm command did not end within %1 s: stopped")
+                    .arg(commandGraceMs / 1000));
+            m_command->kill();
+        });
+        return;
+    }
+    m_finishedSent = true;
     emit finished(status);
 }
 
@@ -170,6 +202,13 @@ void CardLogger::message(Level level, const QString &text)
     if (text == m_lastMessage)
         return;
     m_lastMessage = text;
+    say(level, text);
+}
+
+void CardLogger::say(Level level, const QString &text)
+{
+    if (level == Level::Info && m_quiet)
+        return;
     // The journal's priorities: 3 error, 4 warning, 6 informational.
     const char *priority = level == Level::Error ? "<3>" : level == Level::Warning ? "<4>" : "<6>";
     std::fprintf(m_err, "%stervalo-log: %s\n", m_journal ? priority : "", qPrintable(text));
@@ -206,6 +245,96 @@ void CardLogger::readingTaken(const CardReading &reading)
         }
     }
     ++m_readings;
+    for (const AlarmEvent &event : m_alarms.evaluate(reading))
+        alarm(event, reading);
+}
+
+void CardLogger::alarm(const AlarmEvent &event, const CardReading &reading)
+{
+    const QString moment = isoDateTimeText(event.when, QLatin1Char('T'));
+    const QString state = event.raised ? QStringLiteral("raised") : QStringLiteral("cleared");
+    // The reading as the record shows it, "open" for an open thermocouple; the line on standard
+    // error leaves that out, its description says it already.
+    const QString value = reading.channels[size_t(event.what.channel)].item.trimmed();
+    const QString text = event.description();
+    say(event.raised ? Level::Warning : Level::Info,
+        QStringLiteral("alarm %1: %2: %3%4")
+            .arg(state, moment, text,
+                 std::isnan(event.value) ? QString() : QStringLiteral(": ") + value));
+    if (m_onAlarm.isEmpty())
+        return;
+    const QString what = QStringLiteral("alarm %1: %2").arg(state, text);
+    if (!m_command) {
+        m_command = new QProcess(this);
+        // Its output is a message, not a record: standard output stays the records' alone. And the
+        // signals the logger ignores for itself are the command's to take as usual.
+        const int errFd = ::fileno(m_err);
+        m_command->setProcessChannelMode(QProcess::ForwardedChannels);
+        m_command->setStandardInputFile(QProcess::nullDevice());
+        m_command->setChildProcessModifier([errFd] {
+            ::dup2(errFd, STDOUT_FILENO);
+            if (errFd != STDERR_FILENO)
+                ::dup2(errFd, STDERR_FILENO);
+            ::signal(SIGPIPE, SIG_DFL);
+            ::signal(SIGXFSZ, SIG_DFL);
+        });
+        connect(m_command, &QProcess::finished, this,
+                [this](int exitCode, QProcess::ExitStatus status) {
+                    commandEnded(exitCode, int(status));
+                });
+        connect(m_command, &QProcess::errorOccurred, this,
+                [this](QProcess::ProcessError error) { commandFailed(int(error)); });
+    }
+    // One at a time: a slow command (a mail, a phone call) is not piled up by a flapping alarm.
+    if (m_command->state() != QProcess::NotRunning) {
+        if (!m_skipSaid)
+            say(Level::Warning,
+                QStringLiteral("the --on-alarm command is still running: not run for %1, "
+                               "nor for any other alarm until it ends")
+                    .arg(what));
+        m_skipSaid = true;
+        return;
+    }
+    // The details go in the environment, never into the command line: a shell would read them.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TERVALO_ALARM"), state);
+    env.insert(QStringLiteral("TERVALO_ALARM_CHANNEL"), QString::number(event.what.channel + 1));
+    env.insert(QStringLiteral("TERVALO_ALARM_RULE"), event.what.text());
+    env.insert(QStringLiteral("TERVALO_ALARM_VALUE"), value);
+    env.insert(QStringLiteral("TERVALO_ALARM_UNIT"), event.readingUnit);
+    env.insert(QStringLiteral("TERVALO_ALARM_TIME"), moment);
+    env.insert(QStringLiteral("TERVALO_ALARM_TEXT"), text);
+    m_command->setProcessEnvironment(env);
+    m_commandFor = what;
+    m_skipSaid = false;
+    m_command->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), m_onAlarm});
+}
+
+void CardLogger::commandEnded(int exitCode, int exitStatus)
+{
+    if (m_commandStopped) {
+        // Said when it was stopped.
+    } else if (exitStatus == QProcess::CrashExit) {
+        say(Level::Warning,
+            QStringLiteral("the --on-alarm command was ended by a signal (%1)").arg(m_commandFor));
+    } else if (exitCode != 0) {
+        say(Level::Warning, QStringLiteral("the --on-alarm command ended with status %1 (%2)")
+                                .arg(exitCode)
+                                .arg(m_commandFor));
+    }
+    if (m_finished && !m_finishedSent) {
+        m_finishedSent = true;
+        emit finished(m_status);
+    }
+}
+
+void CardLogger::commandFailed(int error)
+{
+    // A crash is told when the command has ended; only a start that failed ends nothing.
+    if (error != QProcess::FailedToStart)
+        return;
+    say(Level::Warning, QStringLiteral("cannot run the --on-alarm command: %1 (%2)")
+                            .arg(m_command->errorString(), m_commandFor));
 }
 
 bool standardErrorIsJournal()

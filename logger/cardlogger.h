@@ -2,12 +2,15 @@
 
 #include "acquisition/acquisitionsession.h"
 #include "acquisition/sessionthread.h"
+#include "alarms/alarmrules.h"
 #include "logger/options.h"
 
 #include <QObject>
 #include <QString>
 
 #include <cstdio>
+
+class QProcess;
 
 namespace tervalo {
 
@@ -33,7 +36,7 @@ public:
 
     // One message on standard error: "tervalo-log: <text>", and the priority in front of it
     // when standard error is the journal (so that journalctl -p sorts them). Info is left out
-    // with --quiet.
+    // with --quiet. The same text twice in a row is said once.
     void message(Level level, const QString &text);
     void setJournal(bool journal) { m_journal = journal; }
 
@@ -48,6 +51,12 @@ private:
     void runEnded(int runId, bool failed);
     void stateChanged(tervalo::AcquisitionSession::State state);
     void finish(int status);
+    // Says the alarm and runs the --on-alarm command for it, unless that still runs.
+    void alarm(const tervalo::AlarmEvent &event, const tervalo::CardReading &reading);
+    void commandEnded(int exitCode, int exitStatus);
+    void commandFailed(int error);
+    // message() without its de-duplication: each alarm is its own news, however alike.
+    void say(Level level, const QString &text);
 
     QString m_logFile;
     QString m_device;
@@ -66,7 +75,15 @@ private:
     bool m_stopping = false;  // no more requests; end once nothing is outstanding
     int m_status = 0;
     bool m_finished = false;
+    bool m_finishedSent = false;
     QString m_lastMessage;
+
+    AlarmMonitor m_alarms;
+    QString m_onAlarm;
+    QProcess *m_command = nullptr; // the --on-alarm command, one run at a time
+    QString m_commandFor;          // the alarm it runs for, for its warnings
+    bool m_skipSaid = false;       // a skipped alarm has been said while it runs
+    bool m_commandStopped = false; // killed at the end of the logger's run
 };
 
 // Whether standard error is the journal's stream, as systemd says in JOURNAL_STREAM

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <cmath>
 #include <optional>
 
 namespace tervalo {
@@ -102,6 +103,23 @@ QString canonicalDevice(const QString &device)
         .canonicalFilePath();
 }
 
+// Why a rule can never fire in a run that reads `unit`, or nothing when it can: degrees and raw
+// counts do not convert into each other, so such a rule would sit silent through the whole run.
+QString unitMismatch(const AlarmRule &rule, const QString &unit)
+{
+    if (AlarmMonitor::applies(rule, unit))
+        return {};
+    const auto name = [](const QString &letter) {
+        return letter == QLatin1String("r") ? QStringLiteral("raw counts") : unitName(letter);
+    };
+    const QString instead =
+        unit == QLatin1String("r")
+            ? QStringLiteral("give the limit in raw counts or use --unit c or f")
+            : QStringLiteral("give the limit in C or F or use --unit r");
+    return QStringLiteral("is in %1 and the run reads %2; %3")
+        .arg(name(rule.unit), name(unit), instead);
+}
+
 } // namespace
 
 StoredChoices readStoredChoices()
@@ -172,9 +190,31 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
         QStringLiteral("header"), QStringLiteral("Print a line naming the columns before the records."));
     const QCommandLineOption quietOption(
         QStringLiteral("quiet"), QStringLiteral("Say nothing on standard error but warnings and errors."));
+    const QCommandLineOption alarmOption(
+        QStringLiteral("alarm"),
+        QStringLiteral("Raise an alarm on a rule such as ch3>250C, ch1<-10 or ch6:open (a limit "
+                       "without C, F or raw is in the run's unit). May be given more than once."),
+        QStringLiteral("RULE"));
+    const QCommandLineOption hysteresisOption(
+        QStringLiteral("alarm-hysteresis"),
+        QStringLiteral(
+            "How far back past its limit a reading must be to clear an alarm, in the rule's unit "
+            "(default 0)."),
+        QStringLiteral("X"));
+    const QCommandLineOption delayOption(
+        QStringLiteral("alarm-delay"),
+        QStringLiteral("Readings in a row that must meet a rule to raise its alarm (default 1)."),
+        QStringLiteral("N"));
+    const QCommandLineOption onAlarmOption(
+        QStringLiteral("on-alarm"),
+        QStringLiteral(
+            "Run this shell command at each alarm raised or cleared, with the details in "
+            "TERVALO_ALARM_* variables."),
+        QStringLiteral("CMD"));
     parser.addOptions({versionOption, portOption, deviceOption, addressOption, channelsOption,
                        unitOption, rateOption, timeOption, logOption, keepOption, countOption,
-                       durationOption, headerOption, quietOption, listOption});
+                       durationOption, headerOption, quietOption, listOption, alarmOption,
+                       hysteresisOption, delayOption, onAlarmOption});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
@@ -223,6 +263,36 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
         options.unit = parser.value(unitOption);
         if (!isUnitLetter(options.unit))
             return usageError(QStringLiteral("--unit must be r, c or f"));
+    }
+    // The rules are checked against the run's unit, whether --unit gave it or the window did.
+    for (const QString &text : parser.values(alarmOption)) {
+        const std::optional<AlarmRule> rule = parseAlarmRule(text);
+        if (!rule)
+            return usageError(
+                QStringLiteral("--alarm '%1' is not a rule such as ch3>250C, ch1<-10 or ch6:open")
+                    .arg(text));
+        if (const QString why = unitMismatch(*rule, options.unit); !why.isEmpty())
+            return usageError(QStringLiteral("--alarm '%1' %2").arg(text, why));
+        options.alarmRules.append(*rule);
+    }
+    if (parser.isSet(hysteresisOption)) {
+        bool ok = false;
+        options.alarmHysteresis = parser.value(hysteresisOption).toDouble(&ok);
+        if (!ok || !std::isfinite(options.alarmHysteresis) || options.alarmHysteresis < 0)
+            return usageError(
+                QStringLiteral("--alarm-hysteresis must be a number of 0 or more, e.g. 2.5"));
+    }
+    if (parser.isSet(delayOption)) {
+        bool ok = false;
+        options.alarmDelay = parser.value(delayOption).toInt(&ok);
+        if (!ok || options.alarmDelay < 1)
+            return usageError(
+                QStringLiteral("--alarm-delay must be a whole number of readings above 0"));
+    }
+    if (parser.isSet(onAlarmOption)) {
+        options.onAlarm = parser.value(onAlarmOption);
+        if (options.onAlarm.trimmed().isEmpty())
+            return usageError(QStringLiteral("--on-alarm names no command"));
     }
     if (parser.isSet(rateOption))
         rate = parser.value(rateOption);

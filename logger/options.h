@@ -4,6 +4,7 @@
 
 #pragma once
 
+#include "alarms/alarmrules.h"
 #include "common/logrecord.h"
 #include "device/cardexchange.h"
 #include "device/portnumbering.h"
@@ -56,6 +57,12 @@ struct LoggerOptions
     bool quiet = false;       // standard error gets warnings and errors only
     bool header = false;      // a header line ahead of the records on standard output
     RecordTimeStyle timeStyle = RecordTimeStyle::Locale;
+    // Alarms: rules in the order given, each able to watch this run's unit; a rule without a
+    // unit of its own is in the run's unit.
+    QList<AlarmRule> alarmRules;
+    double alarmHysteresis = 0; // in each rule's unit
+    int alarmDelay = 1;         // readings in a row that raise an alarm
+    QString onAlarm;            // shell command run at each alarm raised or cleared; empty: none
 };
 
 struct LoggerOptionsResult

@@ -20,7 +20,8 @@ packages=(
 if [ "${1:-}" = "--test" ]; then
   packages+=(clang libclang-rt-dev xvfb xauth imagemagick xdotool poppler-utils
              g++-mingw-w64-x86-64-posix wine64 cups cups-client
-             systemd)  # systemd-analyze rates the service units
+             systemd  # systemd-analyze rates the service units
+             dbus-daemon)  # a private session bus for the desktop notifications
 else
   packages+=(xvfb xauth imagemagick xdotool)
 fi

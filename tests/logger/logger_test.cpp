@@ -82,6 +82,8 @@ private slots:
     void aDeviceLinkIsFollowedAtEveryReopen();
     void aFullDiskLosesWholeRecords();
     void messagesCarryTheirPriorityInTheJournal();
+    void alarmsRunTheirCommand_data();
+    void alarmsRunTheirCommand();
 
 private:
     // Starts tervalo-log with the test's own settings store.
@@ -446,6 +448,166 @@ void LoggerTest::messagesCarryTheirPriorityInTheJournal()
     QVERIFY2(lines[0].startsWith(QStringLiteral("<6>tervalo-log: " TERVALO_VERSION " reading /dev/no-such-tty")),
              qPrintable(lines[0]));
     QCOMPARE(lines[1], QStringLiteral("<3>tervalo-log: cannot open: /dev/no-such-tty: No such file or directory"));
+}
+
+void LoggerTest::alarmsRunTheirCommand_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("rules");
+    QTest::addColumn<QStringList>("more");     // further options of the logger
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("firstAt");          // the record the first alarm comes at, from 0
+    QTest::addColumn<QString>("toSim");        // a simulator command once two readings are taken
+    QTest::addColumn<int>("pause");            // seconds the alarm command takes
+    QTest::addColumn<int>("exitCode");         // its exit status
+    QTest::addColumn<QStringList>("commands"); // each run: alarm|channel|rule|unit|text
+    QTest::addColumn<QStringList>("said");     // alarms on standard error: raised|text
+    const auto row = [](const char *name, const QStringList &simArgs, const QStringList &rules,
+                        const QStringList &more, int count, int firstAt, const char *toSim,
+                        int pause, int exitCode, const QStringList &commands,
+                        const QStringList &said) {
+        QTest::newRow(name) << simArgs << rules << more << count << firstAt
+                            << QString::fromLatin1(toSim) << pause << exitCode << commands << said;
+    };
+    // Channel 6 sits near 250 C, 4 near 100 C, 5 near 65 C, 3 near -18 C.
+    const QString six = QStringLiteral("raised|6|ch6>200C|c|channel 6 above 200 Celsius");
+    const QStringList openCommands{"raised|2|ch2:open|c|channel 2 open",
+                                   "cleared|2|ch2:open|c|channel 2 open"};
+    // A command that fails is warned of, and the run goes on.
+    row("raised", {}, {"ch6>200C", "ch3>100C"}, {}, 3, 0, "", 0, 3, {six},
+        {"raised|channel 6 above 200 Celsius"});
+    row("raised after two readings in a row", {}, {"ch6>200C"}, {"--alarm-delay", "2"}, 3, 1, "", 0,
+        0, {six}, {"raised|channel 6 above 200 Celsius"});
+    row("raised and cleared", {"--open", "2"}, {"ch2:open"}, {}, 6, 0, "open", 0, 0, openCommands,
+        {"raised|channel 2 open", "cleared|channel 2 open"});
+    // A raised alarm is a warning, a cleared one news; the command runs for both.
+    row("quiet: raised only", {"--open", "2"}, {"ch2:open"}, {"--quiet"}, 6, 0, "open", 0, 0,
+        openCommands, {"raised|channel 2 open"});
+    // Four alarms at the first reading, two of them alike: each is said, the command runs for the
+    // first only, and the run that ends meanwhile waits for it.
+    row("still running at the next alarm", {}, {"ch6>200C", "ch4>50", "ch5>30C", "ch5>30"}, {}, 3,
+        0, "", 2, 0, {six},
+        {"raised|channel 6 above 200 Celsius", "raised|channel 4 above 50 Celsius",
+         "raised|channel 5 above 30 Celsius", "raised|channel 5 above 30 Celsius"});
+}
+
+// --on-alarm runs a command at each alarm with the details in its environment, one at a time,
+// its output on standard error: standard output stays records only.
+void LoggerTest::alarmsRunTheirCommand()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, rules);
+    QFETCH(QStringList, more);
+    QFETCH(int, count);
+    QFETCH(int, firstAt);
+    QFETCH(QString, toSim);
+    QFETCH(int, pause);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, commands);
+    QFETCH(QStringList, said);
+    QVERIFY(m_sim->start(simArgs));
+    const QString script = m_dir.filePath(QStringLiteral("alarm.sh"));
+    const QString seen = m_dir.filePath(QStringLiteral("alarm-%1.env")
+                                            .arg(QString::fromLatin1(QTest::currentDataTag()))
+                                            .replace(QLatin1Char(' '), QLatin1Char('-')));
+    QFile::remove(seen);
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    // "--" closes a run that was let finish.
+    file.write("env | grep '^TERVALO_ALARM' | sort >> \"$1\"\n"
+               "echo 'the alarm command speaks'\n"
+               "sleep \"$2\"\n"
+               "echo -- >> \"$1\"\n"
+               "exit \"$3\"\n");
+    file.close();
+    QStringList args{QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--unit"),
+                     QStringLiteral("c"), QStringLiteral("--rate"), QStringLiteral("3sps"),
+                     QStringLiteral("--count"), QString::number(count), QStringLiteral("--time"),
+                     QStringLiteral("iso"), QStringLiteral("--on-alarm"),
+                     QStringLiteral("sh '%1' '%2' %3 %4")
+                         .arg(script, seen)
+                         .arg(pause)
+                         .arg(exitCode)};
+    for (const QString &rule : rules)
+        args << QStringLiteral("--alarm") << rule;
+    args << more;
+    QProcess logger;
+    start(logger, args);
+    if (!toSim.isEmpty()) {
+        QVERIFY(m_sim->waitForRequests(2, 5000));
+        QVERIFY(m_sim->command(toSim));
+    }
+    QVERIFY(finished(logger, 15000));
+    QCOMPARE(logger.exitCode(), 0);
+    const QString err = QString::fromLocal8Bit(logger.readAllStandardError());
+
+    // Records only on standard output, by date and time.
+    static const QRegularExpression record(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d),([^,]+),c,(([^,]*),){6}$"));
+    QMap<QString, QStringList> records;
+    const QStringList lines =
+        QString::fromLocal8Bit(logger.readAllStandardOutput()).split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), count + 1);
+    for (const QString &line : lines.first(count)) {
+        const QRegularExpressionMatch match = record.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        records.insert(match.captured(1) + QLatin1Char('T') + match.captured(2),
+                       line.split(QLatin1Char(',')).mid(3));
+    }
+
+    // Each run of the command saw one alarm, whole, and the reading behind it.
+    QStringList ran;
+    QMap<QString, QString> env;
+    const QString runs = QString::fromLocal8Bit(fileBytes(seen));
+    for (const QString &line : runs.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line != QLatin1String("--")) {
+            env.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+            continue;
+        }
+        QCOMPARE(env.keys(), QStringList({"TERVALO_ALARM", "TERVALO_ALARM_CHANNEL",
+                                          "TERVALO_ALARM_RULE", "TERVALO_ALARM_TEXT",
+                                          "TERVALO_ALARM_TIME", "TERVALO_ALARM_UNIT",
+                                          "TERVALO_ALARM_VALUE"}));
+        ran << QStringList{env["TERVALO_ALARM"], env["TERVALO_ALARM_CHANNEL"],
+                           env["TERVALO_ALARM_RULE"], env["TERVALO_ALARM_UNIT"],
+                           env["TERVALO_ALARM_TEXT"]}
+                   .join(QLatin1Char('|'));
+        const QString time = env["TERVALO_ALARM_TIME"];
+        QVERIFY2(records.contains(time), qPrintable(time));
+        const QString failed =
+            QStringLiteral("tervalo-log: the --on-alarm command ended with status %1 (alarm %2: "
+                           "%3)\n")
+                .arg(exitCode)
+                .arg(env["TERVALO_ALARM"], env["TERVALO_ALARM_TEXT"]);
+        QCOMPARE(err.contains(failed), exitCode != 0);
+        const QString item = records[time][env["TERVALO_ALARM_CHANNEL"].toInt() - 1].trimmed();
+        QCOMPARE(env["TERVALO_ALARM_VALUE"], item);
+        const QString value =
+            item == QLatin1String("open") ? QString() : QStringLiteral(": ") + item;
+        const QString saidLine = QStringLiteral("tervalo-log: alarm %1: %2: %3%4\n")
+                                     .arg(env["TERVALO_ALARM"], time, env["TERVALO_ALARM_TEXT"],
+                                          value);
+        if (said.contains(env["TERVALO_ALARM"] + QLatin1Char('|') + env["TERVALO_ALARM_TEXT"]))
+            QVERIFY2(err.contains(saidLine), qPrintable(err));
+        env.clear();
+    }
+    QVERIFY2(env.isEmpty(), "a run of the alarm command was cut short");
+    const QString first = records.keys().value(firstAt);
+    QVERIFY2(err.contains(QStringLiteral(": alarm raised: %1: ").arg(first)), qPrintable(err));
+    QCOMPARE(ran, commands);
+    QCOMPARE(err.count(QStringLiteral("the alarm command speaks\n")), commands.size());
+
+    static const QRegularExpression alarmLine(
+        QStringLiteral("^tervalo-log: alarm (\\w+): [^ ]+: ([^:\\n]+)"),
+        QRegularExpression::MultilineOption);
+    QStringList alarms;
+    for (auto it = alarmLine.globalMatch(err); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        alarms << match.captured(1) + QLatin1Char('|') + match.captured(2);
+    }
+    QCOMPARE(alarms, said);
+    QCOMPARE(err.count(QStringLiteral("the --on-alarm command is still running")),
+             int(said.size() > commands.size()));
 }
 
 QTEST_GUILESS_MAIN(LoggerTest)

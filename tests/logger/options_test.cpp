@@ -66,6 +66,14 @@ QVariant field(const LoggerOptions &options, const QString &name)
         return options.durationMs;
     if (name == QLatin1String("listPorts"))
         return options.listPorts;
+    if (name == QLatin1String("alarms"))
+        return alarmRulesText(options.alarmRules);
+    if (name == QLatin1String("alarmHysteresis"))
+        return options.alarmHysteresis;
+    if (name == QLatin1String("alarmDelay"))
+        return options.alarmDelay;
+    if (name == QLatin1String("onAlarm"))
+        return options.onAlarm;
     QTest::qFail(qPrintable(QStringLiteral("no field %1").arg(name)), __FILE__, __LINE__);
     return {};
 }
@@ -174,6 +182,27 @@ void OptionsTest::accepted_data()
     row("the window's time unless asked", {}, "iso", false);
     row("header", {"--header"}, "header", true);
     row("quiet", {"--quiet"}, "quiet", true);
+    // Rules read back as their text: a unit given stays the rule's own, none leaves the run's.
+    row("alarm in Celsius", {"--unit", "c", "--alarm", "ch3>250C"}, "alarms", "ch3>250C");
+    row("alarm in Fahrenheit over Celsius", {"--unit", "c", "--alarm", "ch1<-10f"}, "alarms",
+        "ch1<-10F");
+    row("alarm in the run's unit", {"--unit", "f", "--alarm", "ch1<-10"}, "alarms", "ch1<-10");
+    row("alarm in raw counts, short and long",
+        {"--unit", "r", "--alarm", "ch2>600r", "--alarm", "ch2<100raw"}, "alarms",
+        "ch2>600raw;ch2<100raw");
+    row("alarm before the unit it needs", {"--alarm", "ch3>250C", "--unit", "c"}, "alarms",
+        "ch3>250C");
+    row("open alarm in any unit", {"--unit", "r", "--alarm", "ch6:open"}, "alarms", "ch6:open");
+    row("alarms in the order given", {"--unit", "c", "--alarm", "ch6:open", "--alarm", "ch1>30.5"},
+        "alarms", "ch6:open;ch1>30.5");
+    row("no alarm", {}, "alarms", "");
+    row("hysteresis", {"--alarm-hysteresis", "2.5"}, "alarmHysteresis", 2.5);
+    row("hysteresis 0", {"--alarm-hysteresis", "0"}, "alarmHysteresis", 0.0);
+    row("delay", {"--alarm-delay", "3"}, "alarmDelay", 3);
+    row("no delay", {}, "alarmDelay", 1);
+    row("alarm command", {"--on-alarm", "logger -t oven \"$TERVALO_ALARM_TEXT\""}, "onAlarm",
+        "logger -t oven \"$TERVALO_ALARM_TEXT\"");
+    row("no alarm command", {}, "onAlarm", "");
 }
 
 void OptionsTest::accepted()
@@ -250,6 +279,35 @@ void OptionsTest::refused_data()
     row("a channel left out between commas", {"--channels", "1,,2"}, 2, channels);
     row("channels by name", {"--channels", "all"}, 2, channels);
     row("time style", {"--time", "utc"}, 2, "--time must be local or iso");
+    const auto notARule = [](const char *rule) {
+        return QStringLiteral("--alarm '%1' is not a rule such as ch3>250C, ch1<-10 or ch6:open")
+            .arg(QLatin1String(rule));
+    };
+    row("alarm on channel 9", {"--alarm", "ch9>5"}, 2, notARule("ch9>5"));
+    row("alarm in kelvin", {"--alarm", "ch3>250K"}, 2, notARule("ch3>250K"));
+    row("the bad one of two alarms", {"--unit", "c", "--alarm", "ch1>5", "--alarm", "ch1>>5"}, 2,
+        notARule("ch1>>5"));
+    row("raw alarm over Celsius", {"--unit", "c", "--alarm", "ch2<100raw"}, 2,
+        "--alarm 'ch2<100raw' is in raw counts and the run reads Celsius; give the limit in C or F "
+        "or use --unit r");
+    row("Celsius alarm over raw counts", {"--unit", "r", "--alarm", "ch3>250C"}, 2,
+        "--alarm 'ch3>250C' is in Celsius and the run reads raw counts; give the limit in raw "
+        "counts or use --unit c or f");
+    // The window's unit is the run's when --unit is not given: raw counts on a first start.
+    row("Fahrenheit alarm over the stored raw counts", {"--alarm", "ch3>480F"}, 2,
+        "--alarm 'ch3>480F' is in Fahrenheit and the run reads raw counts; give the limit in raw "
+        "counts or use --unit c or f");
+    const QString hysteresis =
+        QStringLiteral("--alarm-hysteresis must be a number of 0 or more, e.g. 2.5");
+    row("hysteresis below 0", {"--alarm-hysteresis", "-1"}, 2, hysteresis);
+    row("hysteresis not a number", {"--alarm-hysteresis", "nan"}, 2, hysteresis);
+    row("hysteresis without end", {"--alarm-hysteresis", "inf"}, 2, hysteresis);
+    row("hysteresis with a unit", {"--alarm-hysteresis", "2C"}, 2, hysteresis);
+    const QString delay =
+        QStringLiteral("--alarm-delay must be a whole number of readings above 0");
+    row("delay 0", {"--alarm-delay", "0"}, 2, delay);
+    row("delay with a fraction", {"--alarm-delay", "1.5"}, 2, delay);
+    row("alarm command left empty", {"--on-alarm", " "}, 2, "--on-alarm names no command");
 }
 
 void OptionsTest::refused()
@@ -291,7 +349,9 @@ void OptionsTest::informationOnly()
         for (const char *option : {"--port <N>", "--device <PATH>", "--address <N>", "--unit <U>",
                                    "--rate <CODE>", "--log <FILE>", "--keep-running", "--count <N>",
                                    "--duration <TIME>", "--list-ports", "--channels <LIST>",
-                                   "--time <STYLE>", "--header", "--quiet"})
+                                   "--time <STYLE>", "--header", "--quiet", "--alarm <RULE>",
+                                   "--alarm-hysteresis <X>", "--alarm-delay <N>",
+                                   "--on-alarm <CMD>"})
             QVERIFY2(result.text.contains(QLatin1String(option)), option);
     }
 }

@@ -3,11 +3,13 @@
 
 #include "acquisition/acquisitioncycle.h"
 #include "app/etchedframe.h"
+#include "app/frmalarms.h"
 #include "app/frmmain.h"
 #include "common/branding.h"
 #include "device/protocol.h"
 #include "device/portnumbering.h"
 #include "history/historykeeper.h"
+#include "output/alarmdisplay.h"
 #include "output/datalog.h"
 #include "output/filedialog.h"
 #include "output/frmgraph.h"
@@ -23,6 +25,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,6 +101,8 @@ private slots:
     void resizingMovesNothing_data();
     void resizingMovesNothing();
     void dataOutputFrameDrawnAsPlaced();
+    void alarmLatchesUntilAcknowledged();
+    void alarmsDialogStoresTheRules();
 
 private:
     std::unique_ptr<frmMain> loaded();
@@ -166,7 +172,7 @@ void MainWindowTest::firstRun()
     QCOMPARE(w->lblStringDisplay->text(), defaultStatusText());
 
     // The menus as a user walks them with the keyboard: the items every user knows first and in
-    // their order, ours after a separator, each access key once in its menu (C, V, K, R, and S
+    // their order, ours after a separator, each access key once in its menu (C, V, K, R, A, W, and S
     // for "&Stop" during a run).
     QStringList menus;
     for (QAction *menu : w->menuBar()->actions()) {
@@ -176,7 +182,8 @@ void MainWindowTest::firstRun()
         menus << items;
     }
     QCOMPARE(menus, QStringList({QStringLiteral("&File|E&xit"),
-                                 QStringLiteral("&Tools|&Continuous|Sa&ve to Disk|-|&Keep Running|&Rescan Ports"),
+                                 QStringLiteral("&Tools|&Continuous|Sa&ve to Disk|-|&Keep Running|&Rescan Ports|"
+                                                "&Alarms...|Ackno&wledge Alarms"),
                                  QStringLiteral("&View|&Graph|&History"),
                                  QStringLiteral("&Help|&About|&Help")}));
 
@@ -667,6 +674,66 @@ void MainWindowTest::dataOutputFrameDrawnAsPlaced()
         QVERIFY(option->geometry().bottom() < frame->height() - 2);
         QVERIFY(option->height() >= indicator);
     }
+}
+
+// An alarm in the window: the box in the alarm colour with the reason in its tool tip, the
+// status line naming it, latched after the reading is back until a click on the box.
+void MainWindowTest::alarmLatchesUntilAcknowledged()
+{
+    RegistryManagement::saveTextSetting("Data Output", "c");
+    RegistryManagement::saveTextSetting("Alarm Rules", "ch1>0C;ch9>1;ch6:open");
+    auto w = loaded();
+    // The rule that cannot be read is left out, the others are in force.
+    QCOMPARE(alarmRulesText(w->alarms->rules()), QStringLiteral("ch1>0C;ch6:open"));
+    const auto background = [&w](int i) { return w->lblCh[size_t(i)]->grab().toImage().pixelColor(3, 3); };
+    QVERIFY(!w->mnuAcknowledgeAlarms->isEnabled());
+    w->cmdRead->click();
+    QTRY_COMPARE(background(0), AlarmDisplay::alarmColour());
+    QCOMPARE(background(1), QColor(Qt::white));
+    QCOMPARE(w->lblStringDisplay->text(), QStringLiteral("Alarm: channel 1 above 0 Celsius"));
+    QVERIFY2(w->lblCh[0]->toolTip().contains(QStringLiteral("\nAlarm: channel 1 above 0 Celsius since ")),
+             qPrintable(w->lblCh[0]->toolTip()));
+    QVERIFY(w->mnuAcknowledgeAlarms->isEnabled());
+
+    // The reading is back under the limit: still coloured, until the click.
+    w->alarms->setRules({*parseAlarmRule(QStringLiteral("ch1>1000C"))}, 0, 1);
+    w->cmdRead->click();
+    QVERIFY(m_sim->waitForRequests(2, 3000));
+    QTRY_VERIFY(w->lblCh[0]->toolTip().contains(QStringLiteral("back since")));
+    QCOMPARE(background(0), AlarmDisplay::alarmColour());
+    QTest::mouseClick(w->lblCh[0], Qt::LeftButton);
+    QCOMPARE(background(0), QColor(Qt::white));
+    QVERIFY(!w->lblCh[0]->toolTip().contains(QStringLiteral("Alarm")));
+    QVERIFY(!w->mnuAcknowledgeAlarms->isEnabled());
+}
+
+// Tools > Alarms sets the rules, says which cannot watch the readings, and stores them.
+void MainWindowTest::alarmsDialogStoresTheRules()
+{
+    auto w = loaded(); // raw readings
+    w->mnuAlarms->trigger();
+    frmAlarms *dialog = w->alarmsDialog;
+    QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
+    dialog->chkAbove[2]->setChecked(true);
+    dialog->spnAbove[2]->setValue(250);
+    dialog->chkOpen[5]->setChecked(true);
+    dialog->spnDelay->setValue(3);
+    QCOMPARE(dialog->lblInactive[2]->text(), QStringLiteral("inactive: readings are in Raw"));
+    QCOMPARE(dialog->lblInactive[5]->text(), QString()); // open is open in every unit
+    dialog->cmbUnit->setCurrentIndex(2); // raw counts
+    QCOMPARE(dialog->lblInactive[2]->text(), QString());
+    dialog->cmbUnit->setCurrentIndex(0);
+    emit dialog->applied();
+    QCOMPARE(alarmRulesText(w->alarms->rules()), QStringLiteral("ch3>250C;ch6:open"));
+    QCOMPARE(w->alarms->delay(), 3);
+    QCOMPARE(stored("Alarm Rules"), RegValue::fromText("ch3>250C;ch6:open"));
+    QCOMPARE(stored("Alarm Delay"), RegValue::fromNumber(3));
+    // What the store holds comes back in the dialog the next time.
+    dialog->close();
+    w->alarms->loadSettings();
+    w->mnuAlarms->trigger();
+    QVERIFY(dialog->chkAbove[2]->isChecked() && dialog->chkOpen[5]->isChecked());
+    QCOMPARE(dialog->spnAbove[2]->value(), 250.0);
 }
 
 QTEST_MAIN(MainWindowTest)
