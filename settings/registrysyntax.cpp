@@ -370,23 +370,10 @@ std::string toUtf16(std::string_view text)
         out += char(u >> 8);
     };
     for (size_t i = 0; i < text.size();) {
-        const auto lead = uint8_t(text[i]);
-        const size_t length = lead < 0x80                   ? 1
-                              : lead >= 0xC2 && lead < 0xE0 ? 2
-                              : lead >= 0xE0 && lead < 0xF0 ? 3
-                              : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                            : 0;
-        uint32_t cp = length == 1 ? lead : lead & (0x7F >> length);
-        bool whole = length > 0 && i + length <= text.size();
-        for (size_t k = 1; whole && k < length; ++k) {
-            const auto next = uint8_t(text[i + k]);
-            whole = (next & 0xC0) == 0x80;
-            cp = cp << 6 | (next & 0x3F);
-        }
-        if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-            whole = false;
-        if (!whole) {
-            unit(lead);
+        uint32_t cp = 0;
+        const size_t length = decodeUtf8(text, i, cp);
+        if (length == 0) {
+            unit(uint8_t(text[i]));
             ++i;
             continue;
         }

@@ -9,6 +9,7 @@
 // store, "save" one saved text; each the median of the runs, with the file's opens counted.
 
 #include "settings/registryfile.h"
+#include "tests/settings/opencount.h"
 #include "settings/startupsettings.h"
 
 #include <algorithm>
@@ -78,21 +79,6 @@ double millis(const std::function<void()> &run)
         .count();
 }
 
-int opensDuring(const fs::path &file, const std::function<void()> &run)
-{
-    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    inotify_add_watch(watch, file.c_str(), IN_OPEN | IN_CLOSE_NOWRITE);
-    run();
-    int opens = 0;
-    alignas(inotify_event) char buffer[4096];
-    for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;)
-        for (char *p = buffer; p < buffer + n;
-             p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len)
-            // Closes are watched too: the same event twice in a row is reported once.
-            opens += (reinterpret_cast<inotify_event *>(p)->mask & IN_OPEN) != 0;
-    close(watch);
-    return opens;
-}
 
 double median(std::vector<double> v)
 {
