@@ -1,13 +1,14 @@
 // The file as the registry editor reads and writes it: line ends, key lines, names given twice,
 // and texts beyond ASCII in both encodings; and the kept copy of the file never hiding a change.
 #include "tests/settings/storefixture.h"
-#include "tests/settings/opencount.h"
 
 #include "settings/registrysyntax.h"
 
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include "tests/settings/opencount.h"
+
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
