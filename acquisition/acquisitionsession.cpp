@@ -45,11 +45,6 @@ QList<ProbedPort> AcquisitionSession::probePorts()
     return m_exchange.probePorts(m_line.fixPortNumbering());
 }
 
-void AcquisitionSession::fixPortNumbering()
-{
-    m_line.fixPortNumbering();
-}
-
 void AcquisitionSession::fixPortDevice(int number, const QString &device)
 {
     m_line.fixPortDevice(number, device);

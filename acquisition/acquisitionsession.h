@@ -85,8 +85,6 @@ public:
     // --- The ports
     // Fixes today's numbering of the ports and returns those that open, every one closed again.
     QList<ProbedPort> probePorts();
-    // Fixes today's numbering of the ports without opening any.
-    void fixPortNumbering();
     // Port number is device and nothing else opens; the device is opened by that name every
     // time (see CardLine::fixPortDevice).
     void fixPortDevice(int number, const QString &device);

@@ -126,7 +126,6 @@ StoredChoices readStoredChoices()
 {
     ChoicesWindow window;
     const RegistryManagement::AppliedSettings applied = RegistryManagement::applySettings(window);
-    window.choices.portListPosition = applied.portListPosition;
     window.choices.rateListPosition = applied.rateListPosition;
     const RegistryManagement::RegValue device =
         RegistryManagement::readKeyValue(RegistryManagement::SETTINGS_KEY, "Port Device");

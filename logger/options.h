@@ -28,7 +28,6 @@ struct StoredChoices
     std::array<bool, channelCount> checked{true, true, true, true, true, true};
     QString address = QStringLiteral("0");
     QString unit = QStringLiteral("r");
-    int portListPosition = 0; // in the list of ports that open, as the window fills it
     QString portDevice;       // the device behind that entry when the window stored it
     int rateListPosition = 0; // in rateListCodes
 };
