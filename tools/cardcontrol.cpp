@@ -19,6 +19,29 @@ std::optional<ChannelSet> parseChannelList(const QString &text)
     return channels;
 }
 
+std::optional<QList<int>> parseAddressList(const QString &text, QString *error)
+{
+    QList<int> addresses;
+    for (const QString &item : text.split(QLatin1Char(','))) {
+        const std::optional<int> address = parseNumber(item, 0, maxAddress);
+        QString why;
+        if (!address && item.trimmed().isEmpty())
+            why = QStringLiteral("an address is missing");
+        else if (!address)
+            why = QStringLiteral("\"%1\" is no address").arg(item.trimmed());
+        else if (addresses.contains(*address))
+            // Two cards with one address would both answer and garble each other.
+            why = QStringLiteral("address %1 is given twice").arg(*address);
+        if (!why.isEmpty()) {
+            if (error)
+                *error = why;
+            return std::nullopt;
+        }
+        addresses.append(*address);
+    }
+    return addresses;
+}
+
 std::optional<int> parseNumber(const QString &text, int low, int high)
 {
     const QString trimmed = text.trimmed();
@@ -53,6 +76,29 @@ std::optional<Command> parseCommand(const QString &line, QString *error)
     };
 
     Command command;
+    if (word == QLatin1String("card")) {
+        const qsizetype split = argument.indexOf(QLatin1Char(' '));
+        const std::optional<int> address =
+            split < 0 ? std::nullopt : parseNumber(argument.left(split), 0, maxAddress);
+        if (!address)
+            return fail(
+                QStringLiteral("card needs an address 0 to %1 and a command").arg(maxAddress));
+        const QString rest = argument.mid(split + 1).trimmed();
+        std::optional<Command> inner = parseCommand(rest, error);
+        if (!inner)
+            return inner;
+        // The line, and what is sent on it, belong to all the cards together.
+        const bool ofOneCard =
+            !inner->card &&
+            (inner->kind == Command::Kind::Fault || inner->kind == Command::Kind::FaultEvery ||
+             inner->kind == Command::Kind::Open || inner->kind == Command::Kind::Delay);
+        if (!ofOneCard)
+            return fail(QStringLiteral("only fault, fault-every, open and delay are for one "
+                                       "card, not \"%1\"")
+                            .arg(rest.section(QLatin1Char(' '), 0, 0)));
+        inner->card = *address;
+        return inner;
+    }
     if (word == QLatin1String("fault")) {
         const std::optional<Fault> fault = faultFromName(argument);
         if (!fault)

@@ -31,12 +31,23 @@ void diagnose(const QString &message)
     std::fprintf(stderr, "tervalo-sim: %s\n", qPrintable(message));
 }
 
+// Distinct for every address under one seed, since multiplying by an odd number and xor-ing
+// both keep numbers apart; address 0 keeps the seed itself, so a lone card reads as it always did.
+quint64 cardSeed(quint64 seed, int address)
+{
+    return seed ^ (quint64(address) * 0x9e3779b97f4a7c15ULL);
+}
+
 } // namespace
 
-CardSimulator::CardSimulator(const CardBehaviour &behaviour, quint64 seed, const QString &linkName,
+CardSimulator::CardSimulator(const QList<int> &addresses, const CardBehaviour &behaviour,
+                             const LineBehaviour &line, quint64 seed, const QString &linkName,
                              QObject *parent)
-    : QObject(parent), m_behaviour(behaviour), m_linkName(linkName), m_model(seed)
+    : QObject(parent), m_line(line), m_linkName(linkName)
 {
+    m_cards.reserve(std::size_t(addresses.size()));
+    for (const int address : addresses)
+        m_cards.push_back({address, behaviour, TemperatureModel(cardSeed(seed, address))});
     m_modelClock.start();
     m_delayTimer.setSingleShot(true);
     // A coarse timer may fire up to 5 % early; tests of the program's time-out set the delay
@@ -55,6 +66,14 @@ CardSimulator::~CardSimulator()
     delete m_lineNotifier;
     m_link.withdraw();
     m_terminal.close();
+}
+
+CardSimulator::Card *CardSimulator::cardAt(int address)
+{
+    const auto found = std::find_if(m_cards.begin(), m_cards.end(), [address](const Card &card) {
+        return card.address == address;
+    });
+    return found == m_cards.end() ? nullptr : &*found;
 }
 
 bool CardSimulator::start(QString *error)
@@ -91,7 +110,7 @@ void CardSimulator::unplug()
     m_terminal.close();
     m_link.withdraw();
     report("UNPLUGGED");
-    m_replugTimer.start(m_behaviour.replugMs);
+    m_replugTimer.start(m_line.replugMs);
 }
 
 void CardSimulator::replug()
@@ -130,12 +149,14 @@ void CardSimulator::handleRequest(const Request &request)
 {
     report("REQ " + request.text);
     // On a shared bus every card hears every request and only the addressed one speaks.
-    if (request.address != m_behaviour.address)
+    Card *card = cardAt(request.address);
+    if (!card)
         return;
     // The card's firmware finishes one answer before it looks at the line again. A card whose
-    // UART keeps what arrives meanwhile answers it next; one without forgets it.
+    // UART keeps what arrives meanwhile answers it next; one without forgets it. The cards behave
+    // alike here, so that two of them never talk at once and garble each other.
     if (m_busy) {
-        if (m_behaviour.queueRequests) {
+        if (m_line.queueRequests) {
             m_queued.append({request, m_modelClock.elapsed()});
             return;
         }
@@ -143,14 +164,15 @@ void CardSimulator::handleRequest(const Request &request)
                      .arg(QString::fromLatin1(request.text)));
         return;
     }
-    answer(request, m_behaviour.delayMs);
+    answer(*card, request, card->behaviour.delayMs);
 }
 
-void CardSimulator::answer(const Request &request, int delayMs)
+void CardSimulator::answer(Card &card, const Request &request, int delayMs)
 {
+    const CardBehaviour &behaviour = card.behaviour;
     Fault fault = Fault::None;
-    if (m_behaviour.fault != Fault::None && ++m_faultCount % quint64(m_behaviour.faultEvery) == 0)
-        fault = m_behaviour.fault;
+    if (behaviour.fault != Fault::None && ++card.faultCount % quint64(behaviour.faultEvery) == 0)
+        fault = behaviour.fault;
     if (fault == Fault::Unplug) {
         unplug();
         return;
@@ -158,7 +180,7 @@ void CardSimulator::answer(const Request &request, int delayMs)
 
     const double seconds = double(m_modelClock.nsecsElapsed()) / 1e9;
     const QByteArray answer =
-        buildAnswer(m_behaviour.address, request.unit, m_model.sample(seconds), m_behaviour.open);
+        buildAnswer(card.address, request.unit, card.model.sample(seconds), behaviour.open);
     m_outgoing = applyFault(answer, fault);
     if (m_outgoing.isEmpty())
         return;
@@ -175,13 +197,14 @@ void CardSimulator::answerComplete()
         return;
     // Its delay ran from its arrival, while the previous answer was still going out.
     const QueuedRequest next = m_queued.takeFirst();
+    Card &card = *cardAt(next.request.address);
     const qint64 waited = m_modelClock.elapsed() - next.arrivedMs;
-    answer(next.request, int(std::max<qint64>(0, m_behaviour.delayMs - waited)));
+    answer(card, next.request, int(std::max<qint64>(0, card.behaviour.delayMs - waited)));
 }
 
 void CardSimulator::startAnswer()
 {
-    if (!m_behaviour.paced) {
+    if (!m_line.paced) {
         writeToLine(m_outgoing);
         answerComplete();
         return;
@@ -236,7 +259,9 @@ void CardSimulator::runCommand(const QString &line)
 {
     QString error;
     const std::optional<Command> command = parseCommand(line, &error);
-    if (!command) {
+    if (command && command->card && !cardAt(*command->card))
+        error = QStringLiteral("no card at address %1").arg(*command->card);
+    if (!error.isEmpty()) {
         diagnose(error);
         report("ERROR " + error.toLocal8Bit());
         return;
@@ -244,18 +269,13 @@ void CardSimulator::runCommand(const QString &line)
     const QByteArray acknowledgement = "OK " + line.trimmed().toLocal8Bit();
     switch (command->kind) {
     case Command::Kind::Fault:
-        m_behaviour.fault = command->fault;
-        m_faultCount = 0;
-        break;
     case Command::Kind::FaultEvery:
-        m_behaviour.faultEvery = command->number;
-        m_faultCount = 0;
-        break;
     case Command::Kind::Open:
-        m_behaviour.open = command->channels;
-        break;
     case Command::Kind::Delay:
-        m_behaviour.delayMs = command->number;
+        for (Card &card : m_cards) {
+            if (!command->card || *command->card == card.address)
+                changeBehaviour(card, *command);
+        }
         break;
     case Command::Kind::Unplug:
         if (!m_terminal.isOpen()) {
@@ -274,6 +294,28 @@ void CardSimulator::runCommand(const QString &line)
         return;
     }
     report(acknowledgement);
+}
+
+void CardSimulator::changeBehaviour(Card &card, const Command &command)
+{
+    switch (command.kind) {
+    case Command::Kind::Fault:
+        card.behaviour.fault = command.fault;
+        card.faultCount = 0;
+        break;
+    case Command::Kind::FaultEvery:
+        card.behaviour.faultEvery = command.number;
+        card.faultCount = 0;
+        break;
+    case Command::Kind::Open:
+        card.behaviour.open = command.channels;
+        break;
+    case Command::Kind::Delay:
+        card.behaviour.delayMs = command.number;
+        break;
+    default:
+        break; // the line's own commands change no card
+    }
 }
 
 } // namespace tervalo::sim

@@ -12,16 +12,21 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <vector>
+
 namespace tervalo::sim {
 
-// The simulated card on its pseudo-terminal: reads requests, answers them at the card's pace,
-// misbehaves on demand, and can be unplugged and plugged in again.
+// The simulated cards on their shared pseudo-terminal: reads requests, lets the addressed card
+// answer them at the card's pace, misbehaves on demand, and can be unplugged and plugged in again.
 class CardSimulator : public QObject
 {
     Q_OBJECT
 
 public:
-    CardSimulator(const CardBehaviour &behaviour, quint64 seed, const QString &linkName,
+    // One card for each address, all starting with the same behaviour; the seed makes the
+    // readings repeatable, each card's its own.
+    CardSimulator(const QList<int> &addresses, const CardBehaviour &behaviour,
+                  const LineBehaviour &line, quint64 seed, const QString &linkName,
                   QObject *parent = nullptr);
     ~CardSimulator() override;
 
@@ -32,21 +37,31 @@ public:
     void runCommand(const QString &line);
 
 private:
+    struct Card
+    {
+        int address;
+        CardBehaviour behaviour;
+        TemperatureModel model;
+        quint64 faultCount = 0;
+    };
+
+    Card *cardAt(int address);
     bool plugIn(QString *error);
     void unplug();
     void replug();
     void readLine();
     void handleRequest(const Request &request);
-    void answer(const Request &request, int delayMs);
+    void answer(Card &card, const Request &request, int delayMs);
     void answerComplete();
     void startAnswer();
     void sendDueCharacters();
     void writeToLine(const QByteArray &bytes);
     void endAnswer();
+    static void changeBehaviour(Card &card, const Command &command);
 
-    CardBehaviour m_behaviour;
+    std::vector<Card> m_cards;
+    LineBehaviour m_line;
     QString m_linkName;
-    TemperatureModel m_model;
     QElapsedTimer m_modelClock;
     RequestParser m_parser;
     PseudoTerminal m_terminal;
@@ -65,7 +80,6 @@ private:
         qint64 arrivedMs = 0;
     };
     QList<QueuedRequest> m_queued;
-    quint64 m_faultCount = 0;
 };
 
 } // namespace tervalo::sim

@@ -20,7 +20,8 @@ using namespace tervalo::sim;
 namespace {
 
 const char description[] =
-    R"(Simulates Tervalo's six-channel thermocouple card on a pseudo-terminal.
+    R"(Simulates Tervalo's six-channel thermocouple card, or up to eight of them sharing one line
+(--address 0,3,5), on a pseudo-terminal.
 
 The line is a pseudo-terminal set raw at 2400 baud, 8N1. The simulator announces it as the
 symbolic link <folder>/<name> -> /dev/pts/N, where <folder> is $XDG_RUNTIME_DIR/tervalo (or
@@ -33,10 +34,11 @@ Requests and answers (no line ends, no checksum):
   answer   32 characters: "T", the address digit, then six 5-character fields for channels
            1 to 6, each a status character ("1" = thermocouple open, the reading means
            nothing; "0" = valid) and a 4-character reading.
-  Only requests for this card's address are answered. Anything malformed is skipped up to the
-  next "t". A request that arrives while an answer is still on its way is not answered, unless
-  --queue is given: then it is answered after that answer, --delay ms after it arrived at the
-  earliest.
+  Each card answers only requests for its own address, with its own address digit and its own
+  readings. Anything malformed is skipped up to the next "t". The line carries one answer at a
+  time: a request that arrives while an answer is still on its way, from whichever card, is not
+  answered, unless --queue is given: then it is answered after that answer, the addressed
+  card's --delay ms after it arrived at the earliest.
   The answer starts --delay ms after the request's last character and is paced at 2400 baud
   (one character every 4.17 ms, 133 ms for 32) unless --no-pacing is given.
 
@@ -48,10 +50,12 @@ Readings, always exactly 4 characters:
         blanks (" 606").
   An open thermocouple reads full scale (4095 counts, 1300 C, 2372 F) with status "1".
   Channels 1-6 sit near 22 C (room), 37 C (body), -18 C (freezer), 100 C (boiling water),
-  65 C (warm bath) and 250 C (oven), each drifting slowly with a little noise.
+  65 C (warm bath) and 250 C (oven), each drifting slowly with a little noise. Every card drifts
+  its own way, from --seed and its address, so no two cards read alike and a run with the same
+  --seed repeats itself.
 
 Faults (--fault and the "fault" command); with --fault-every N only every Nth request to
-this address suffers it:
+the card suffers it, each card counting its own:
   none       answer normally
   no-answer  stay silent
   short      send only the first 20 characters
@@ -59,7 +63,8 @@ this address suffers it:
   stray      one extra character (0xFF) before the answer
   extra      8 more characters (CR LF "XTRA" CR LF) after the answer
   unplug     close the pseudo-terminal without answering, remove the link, and come back
-             on a new pseudo-terminal under the same name after --replug-ms
+             on a new pseudo-terminal under the same name after --replug-ms; every card on
+             the line goes with it
 
 Standard output, one line each, flushed at once:
   READY <link path> <pty path>   the line is announced (again after every replug)
@@ -74,7 +79,10 @@ Commands on the standard input, one per line (the end of the input ends only the
   fault KIND     fault-every N     open LIST (nothing after it: no channel open)
   delay MS       unplug            quit
   send TEXT      write TEXT to the line at once, as it stands, whether or not a request came:
-                 a late answer, or an answer arriving while the program is busy)";
+                 a late answer, or an answer arriving while the program is busy
+  card N CMD     fault, fault-every, open or delay for card N alone; without "card N" they
+                 change every card. unplug, send and quit are for the whole line and take no
+                 card. The options set the same starting behaviour for every card.)";
 
 int signalPipe[2] = {-1, -1};
 
@@ -136,8 +144,10 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QString::fromUtf8(description));
     parser.addHelpOption();
     const QCommandLineOption addressOption(
-        QStringLiteral("address"), QStringLiteral("The card's address, 0 to 7 (default 0)."),
-        QStringLiteral("N"), QStringLiteral("0"));
+        QStringLiteral("address"),
+        QStringLiteral("The cards' addresses, 0 to 7, comma separated, one card each "
+                       "(default 0)."),
+        QStringLiteral("LIST"), QStringLiteral("0"));
     const QCommandLineOption openOption(
         QStringLiteral("open"),
         QStringLiteral("Channels (1-6, comma separated) whose thermocouple is open."),
@@ -178,14 +188,20 @@ int main(int argc, char *argv[])
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     CardBehaviour behaviour;
-    const std::optional<int> address = parseNumber(parser.value(addressOption), 0, maxAddress);
+    LineBehaviour line;
+    QString addressError;
+    const std::optional<QList<int>> addresses =
+        parseAddressList(parser.value(addressOption), &addressError);
     const std::optional<ChannelSet> open = parseChannelList(parser.value(openOption));
     const std::optional<int> delay = parseNumber(parser.value(delayOption), 0, maxDelayMs);
     const std::optional<Fault> fault = faultFromName(parser.value(faultOption));
     const std::optional<int> every = parseNumber(parser.value(faultEveryOption), 1, maxFaultEvery);
     const std::optional<int> replug = parseNumber(parser.value(replugOption), 0, maxReplugMs);
-    if (!address)
-        return usageError(QStringLiteral("--address must be 0 to %1").arg(maxAddress));
+    if (!addresses)
+        return usageError(
+            QStringLiteral("--address takes different addresses 0 to %1, comma separated: %2")
+                .arg(maxAddress)
+                .arg(addressError));
     if (!open)
         return usageError(
             QStringLiteral("--open takes channels 1 to %1, comma separated").arg(channelCount));
@@ -198,14 +214,13 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--fault-every must be 1 to %1").arg(maxFaultEvery));
     if (!replug)
         return usageError(QStringLiteral("--replug-ms must be 0 to %1").arg(maxReplugMs));
-    behaviour.address = *address;
     behaviour.open = *open;
     behaviour.delayMs = *delay;
-    behaviour.paced = !parser.isSet(noPacingOption);
     behaviour.fault = *fault;
     behaviour.faultEvery = *every;
-    behaviour.replugMs = *replug;
-    behaviour.queueRequests = parser.isSet(queueOption);
+    line.paced = !parser.isSet(noPacingOption);
+    line.replugMs = *replug;
+    line.queueRequests = parser.isSet(queueOption);
 
     quint64 seed = std::random_device{}();
     if (parser.isSet(seedOption)) {
@@ -231,7 +246,7 @@ int main(int argc, char *argv[])
         QCoreApplication::quit();
     });
 
-    CardSimulator simulator(behaviour, seed, linkName);
+    CardSimulator simulator(*addresses, behaviour, line, seed, linkName);
     CommandInput commands(STDIN_FILENO);
     QObject::connect(&commands, &CommandInput::lineReceived, &simulator,
                      &CardSimulator::runCommand);

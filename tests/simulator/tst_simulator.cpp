@@ -123,6 +123,7 @@ private slots:
     void readingsAgreeAcrossUnits();
     void staysSilentUnlessAddressedProperly_data();
     void staysSilentUnlessAddressedProperly();
+    void severalCardsShareTheLine();
     void requestWhileAnsweringIsNotAnswered();
     void faultsHaveTheirShape_data();
     void faultsHaveTheirShape();
@@ -232,6 +233,33 @@ void SimulatorTest::staysSilentUnlessAddressedProperly()
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QVERIFY(bench.simulator.waitForRequests(int(seen.size()) + 1, 2000));
     QCOMPARE(bench.simulator.requests(), seen + QStringList{"t3ca"});
+}
+
+// Each card answers for itself with readings of its own, and a fault given to one card leaves
+// the others alone until a command for every card takes it back.
+void SimulatorTest::severalCardsShareTheLine()
+{
+    Bench bench;
+    QVERIFY(bench.start({"--address", "0,3,5", "--no-pacing", "--delay", "0", "--seed", "7"}));
+    auto request = [](int address) { return "t" + QByteArray::number(address) + "ca"; };
+    QList<QByteArray> answers;
+    for (const int address : {0, 3, 5}) {
+        answers << ask(bench.port, request(address)).bytes;
+        const QString problem = answerProblem(answers.last(), address);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+    QVERIFY2(readings(answers[0]) != readings(answers[1]), answers[0].constData());
+    QVERIFY2(readings(answers[1]) != readings(answers[2]), answers[1].constData());
+    const QByteArray nobody = ask(bench.port, request(1), 1, 500).bytes;
+    QVERIFY2(nobody.isEmpty(), nobody.toHex(' ').constData());
+
+    QVERIFY(bench.simulator.command(QStringLiteral("card 3 fault no-answer")));
+    const QByteArray silenced = ask(bench.port, request(3), 1, 500).bytes;
+    QVERIFY2(silenced.isEmpty(), silenced.toHex(' ').constData());
+    for (const int address : {0, 5})
+        QVERIFY(answerProblem(ask(bench.port, request(address)).bytes, address).isEmpty());
+    QVERIFY(bench.simulator.command(QStringLiteral("fault none")));
+    QVERIFY(answerProblem(ask(bench.port, request(3)).bytes, 3).isEmpty());
 }
 
 void SimulatorTest::requestWhileAnsweringIsNotAnswered()
@@ -431,17 +459,21 @@ void SimulatorTest::commandsChangeTheCardWhileItRuns()
     QVERIFY2(late.bytes.size() == answerLength && late.lastMs >= 400,
              qPrintable(QString::number(late.lastMs)));
 
-    for (const char *line : {"fault smoke", "open 7", "delay soon", "fault-every 0", "launch"})
+    for (const char *line : {"fault smoke", "open 7", "delay soon", "fault-every 0", "launch",
+                             "card 4 fault none", "card 0 unplug"})
         QVERIFY2(!bench.simulator.command(QString::fromLatin1(line)), line);
     QVERIFY(bench.simulator.isRunning());
 }
 
 void SimulatorTest::badOptionsAreRefused()
 {
-    for (const QStringList &args : QList<QStringList>{
-             {"--address", "8"}, {"--open", "0"}, {"--fault", "smoke"}, {"--link", "a/b"}}) {
+    for (const QStringList &args : QList<QStringList>{{"--address", "8"},
+                                                      {"--address", "0,3,3"},
+                                                      {"--open", "0"},
+                                                      {"--fault", "smoke"},
+                                                      {"--link", "a/b"}}) {
         SimulatorProcess simulator;
-        QVERIFY2(!simulator.start(args) && simulator.exitCode() != 0, qPrintable(args.join(' ')));
+        QVERIFY2(!simulator.start(args) && simulator.exitCode() == 2, qPrintable(args.join(' ')));
     }
 }
 

@@ -1,6 +1,8 @@
 // What the simulated card puts on the wire, checked without a pseudo-terminal: the readings'
-// fixed width and rounding, request recognition, and the temperatures behind the readings.
+// fixed width and rounding, request recognition, the temperatures behind the readings, and which
+// cards the options and commands name.
 
+#include "tools/cardcontrol.h"
 #include "tools/cardformat.h"
 #include "tools/requestparser.h"
 #include "tools/temperaturemodel.h"
@@ -43,6 +45,10 @@ private slots:
     void requestsAreFoundInTheStream_data();
     void requestsAreFoundInTheStream();
     void temperaturesDriftPlausibly();
+    void addressListsAreRead_data();
+    void addressListsAreRead();
+    void commandsForOneCard_data();
+    void commandsForOneCard();
 };
 
 void SimulatorLogicTest::readingsKeepTheirWidth_data()
@@ -222,6 +228,66 @@ void SimulatorLogicTest::temperaturesDriftPlausibly()
     for (std::size_t c = 0; c < channelCount; ++c)
         QVERIFY2(highest[c] - lowest[c] > profiles[c].swing,
                  qPrintable(QStringLiteral("channel %1 hardly moves").arg(c + 1)));
+}
+
+void SimulatorLogicTest::addressListsAreRead_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("expected"); // empty: refused
+
+    QTest::newRow("one") << "3" << QList<int>{3};
+    QTest::newRow("three, blanks") << " 0 , 3,5 " << QList<int>{0, 3, 5};
+    QTest::newRow("all eight") << "7,1,2,3,4,5,6,0" << QList<int>{7, 1, 2, 3, 4, 5, 6, 0};
+    QTest::newRow("repeated") << "0,3, 3" << QList<int>{};
+    QTest::newRow("eight") << "0,8" << QList<int>{};
+    QTest::newRow("nothing") << "" << QList<int>{};
+    QTest::newRow("trailing comma") << "0,3," << QList<int>{};
+    QTest::newRow("blank between") << "0 3" << QList<int>{};
+}
+
+void SimulatorLogicTest::addressListsAreRead()
+{
+    QFETCH(QString, text);
+    QFETCH(QList<int>, expected);
+    QString error;
+    QCOMPARE(parseAddressList(text, &error).value_or(QList<int>{}), expected);
+    QCOMPARE(error.isEmpty(), !expected.isEmpty());
+}
+
+void SimulatorLogicTest::commandsForOneCard_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("card");     // -1: for every card
+    QTest::addColumn<QString>("same"); // the command it amounts to; empty: refused
+
+    QTest::newRow("fault") << "card 3 fault no-answer" << 3 << "fault no-answer";
+    QTest::newRow("fault-every") << "card 5 fault-every 4" << 5 << "fault-every 4";
+    QTest::newRow("open, blanks") << "  card  7   open 1, 6 " << 7 << "open 1, 6";
+    QTest::newRow("delay") << "card 0 delay 250" << 0 << "delay 250";
+    QTest::newRow("every card") << "fault short" << -1 << "fault short";
+    QTest::newRow("address 8") << "card 8 fault none" << -1 << "";
+    QTest::newRow("no address") << "card fault none" << -1 << "";
+    QTest::newRow("no command") << "card 3" << -1 << "";
+    QTest::newRow("bad command") << "card 3 fault smoke" << -1 << "";
+    QTest::newRow("unplug") << "card 3 unplug" << -1 << "";
+    QTest::newRow("send") << "card 3 send t0ca" << -1 << "";
+    QTest::newRow("quit") << "card 3 quit" << -1 << "";
+    QTest::newRow("two cards") << "card 3 card 5 fault none" << -1 << "";
+}
+
+void SimulatorLogicTest::commandsForOneCard()
+{
+    QFETCH(QString, line);
+    QFETCH(int, card);
+    QFETCH(QString, same);
+    QString error;
+    const std::optional<Command> command = parseCommand(line, &error);
+    QCOMPARE(error.isEmpty(), !same.isEmpty());
+    if (!command)
+        return;
+    Command expected = *parseCommand(same, nullptr);
+    expected.card = card < 0 ? std::nullopt : std::optional<int>(card);
+    QVERIFY(*command == expected);
 }
 
 QTEST_GUILESS_MAIN(SimulatorLogicTest)
