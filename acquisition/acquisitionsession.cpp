@@ -5,6 +5,8 @@
 #include "device/cardline.h"
 #include "device/commerror.h"
 
+#include <algorithm>
+
 namespace tervalo {
 
 AcquisitionSession::AcquisitionSession(CardLine &line, SessionClock &clock, QObject *parent)
@@ -24,6 +26,31 @@ AcquisitionSession::AcquisitionSession(CardLine &line, SessionClock &clock, QObj
 void AcquisitionSession::setInterval(int intervalMs)
 {
     m_clock.setGridInterval(intervalMs);
+    applyAnswerTimeout();
+}
+
+void AcquisitionSession::setRound(const QList<RoundCard> &cards)
+{
+    m_round.clear();
+    for (const RoundCard &card : cards) {
+        m_round.push_back({card.address, {}});
+        if (!card.logFile.isEmpty())
+            m_round.back().log.start(card.logFile);
+    }
+    m_asking = -1;
+    m_roundDue = false;
+    applyAnswerTimeout();
+}
+
+void AcquisitionSession::applyAnswerTimeout()
+{
+    // A card keeps the whole time-out while it is alone on the line. In a round each one gets
+    // its share of the interval, a little less so that the last time-out comes before the next
+    // tick: one silent card then never takes the others' time.
+    int timeoutMs = answerTimeoutMs;
+    if (inRound())
+        timeoutMs = std::min(answerTimeoutMs, m_clock.gridInterval() / int(m_round.size()) - 5);
+    m_exchange.setAnswerTimeout(timeoutMs);
 }
 
 void AcquisitionSession::setLimits(qint64 count, qint64 durationMs)
@@ -69,6 +96,7 @@ void AcquisitionSession::startRun(int runId)
     m_running = true;
     m_stopping = false;
     m_readings = 0;
+    m_rounds = 0;
     m_clock.setGridEnabled(true);
     m_clock.setDeadline(m_durationMs);
     updateState();
@@ -79,6 +107,8 @@ void AcquisitionSession::stopRun()
     if (!m_running)
         return;
     m_running = false;
+    // An answer awaited is still taken; the cards after it are not asked.
+    m_roundDue = false;
     m_stopping = true;
     m_clock.setGridEnabled(false);
     m_clock.setDeadline(0);
@@ -158,6 +188,21 @@ bool AcquisitionSession::reopenPort()
 
 void AcquisitionSession::requestData()
 {
+    if (inRound()) {
+        // The line carries one answer at a time: a tick that comes while a round still goes on
+        // starts the next one as soon as it ends, never on top of a card's answer.
+        if (m_asking >= 0) {
+            m_roundDue = true;
+            return;
+        }
+        m_asking = 0;
+        m_roundAnswered = false;
+    }
+    askCard();
+}
+
+void AcquisitionSession::askCard()
+{
     bool reopenFailed = false;
     try {
         if (m_suspendFlag) {
@@ -167,18 +212,39 @@ void AcquisitionSession::requestData()
             if (!reopenPort())
                 m_suspendFlag = reopenFailed = true;
         }
-        m_exchange.sendRequest(m_setup.address, m_setup.unit);
+        m_exchange.sendRequest(currentAddress(),
+                               m_setup.unit);
     } catch (const CommError &error) {
         // Nothing sent before will be answered on a line that fails; the time-out stops.
         m_exchange.endExchange();
         emit readingsOutdated();
         emit statusText(sendFailureText(error.code()));
-        emit problem(reopenFailed ? SessionProblem{SessionProblem::Kind::OpenFailed, m_exchange.openError()}
+        emit problem(reopenFailed ? SessionProblem{SessionProblem::Kind::OpenFailed, m_exchange.openError(), {}, {}}
                                   : SessionProblem{SessionProblem::Kind::SendFailed,
-                                                   QString::fromStdString(error.what())});
+                                                   QString::fromStdString(error.what()), {}, {}});
+        // The line is every card's: the round ends here, and the next tick tries it again.
+        m_asking = -1;
         afterFailure(Failure::SendFailed);
     }
     updateState();
+}
+
+void AcquisitionSession::askNextCard()
+{
+    if (!inRound() || m_asking < 0)
+        return;
+    if (++m_asking < int(m_round.size()) && m_running) {
+        askCard();
+        return;
+    }
+    // The round is over. It counts towards the run's limit when any card answered in it.
+    m_asking = -1;
+    if (m_roundAnswered && m_running && m_count > 0 && ++m_rounds >= m_count)
+        endRun(false);
+    if (m_roundDue && m_running) {
+        m_roundDue = false;
+        requestData();
+    }
 }
 
 void AcquisitionSession::hiResTimer_Timer(const QString &sKey)
@@ -204,17 +270,21 @@ void AcquisitionSession::getTemps()
 {
     CardReading reading = decodeAnswer(receivedData, m_setup.checked, m_clock.currentDateTime(),
                                        m_setup.unit, QLocale::system(), m_timeStyle);
-    reading.address = m_setup.address;
+    reading.address = currentAddress();
     receivedData.clear();
     // On disk before anyone is told, and before the next request can go out.
-    if (!m_log.fileName().isEmpty()) {
+    if (!currentLog().fileName().isEmpty()) {
         reading.logged = true;
         reading.logError = saveData(reading.record);
     }
     ++m_readings;
     emit readingTaken(reading);
-    if (m_running && m_count > 0 && m_readings >= m_count)
+    if (inRound()) {
+        m_roundAnswered = true;
+        askNextCard();
+    } else if (m_running && m_count > 0 && m_readings >= m_count) {
         endRun(false);
+    }
     updateState();
 }
 
@@ -222,10 +292,13 @@ int AcquisitionSession::saveData(const QString &data)
 {
     // The record is lost on failure; logging stays on so the next reading tries again, and the
     // message stays up for as long as the cause does.
-    const int error = m_log.append(data);
+    LogWriter &log = currentLog();
+    const int error = log.append(data);
     if (error != 0) {
         emit statusText(writeErrorText(error));
-        emit problem({SessionProblem::Kind::LogWrite, qt_error_string(error)});
+        emit problem({SessionProblem::Kind::LogWrite, qt_error_string(error),
+                      currentAddress(),
+                      log.fileName()});
     }
     return error;
 }
@@ -233,12 +306,14 @@ int AcquisitionSession::saveData(const QString &data)
 void AcquisitionSession::tmrTimeout_Timer()
 {
     emit statusText(timeoutText());
-    emit problem({SessionProblem::Kind::Timeout, {}});
+    emit problem({SessionProblem::Kind::Timeout, {},
+                  currentAddress(), {}});
     m_exchange.timedOut();
     emit readingsOutdated();
     // A time-out while idle (after a single reading) changes nothing but the message.
     if (m_running)
         afterFailure(Failure::Timeout);
+    askNextCard();
     updateState();
 }
 
@@ -247,8 +322,9 @@ void AcquisitionSession::MSComm1_DeviceLost()
     // The line has closed itself; nothing sent before can be answered. The message goes first,
     // so that whoever ends with the run has heard it.
     m_exchange.endExchange();
+    m_asking = -1;
     emit statusText(lostDeviceText());
-    emit problem({SessionProblem::Kind::DeviceLost, {}});
+    emit problem({SessionProblem::Kind::DeviceLost, {}, {}, {}});
     emit readingsOutdated();
     afterFailure(Failure::DeviceLost);
     updateState();
@@ -257,6 +333,7 @@ void AcquisitionSession::MSComm1_DeviceLost()
 void AcquisitionSession::sysInfo_PowerSuspend()
 {
     m_exchange.endExchange();
+    m_asking = -1;
     emit readingsOutdated();
     afterFailure(Failure::Suspend);
     updateState();

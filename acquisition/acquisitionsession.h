@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/ratetable.h"
 #include "device/cardexchange.h"
 #include "device/cardreading.h"
 #include "output/logwriter.h"
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <array>
+#include <vector>
 
 namespace tervalo {
 
@@ -28,6 +30,16 @@ struct SessionProblem
     };
     Kind kind = Kind::Timeout;
     QString detail; // "No such file or directory", "No space left on device"; may be empty
+    // The card concerned (Timeout, LogWrite): its address, and the log that refused its record.
+    QString address;
+    QString logFile;
+};
+
+// One card of a round and the log its records go to ("": none).
+struct RoundCard
+{
+    QString address;
+    QString logFile;
 };
 
 // What every request carries and how its answer is read: the card's address exactly as the
@@ -81,6 +93,13 @@ public:
     void setLogFile(const QString &fileName);
     // The date and time columns of the records written from now on.
     void setTimeStyle(RecordTimeStyle style) { m_timeStyle = style; }
+    // Several cards on the line, asked in turn at every tick, each with its own log, instead of
+    // the setup's address and setLogFile's log. Each card has a share of the interval as its
+    // time-out, so a silent card costs its own reading only. With Keep Running a card that does
+    // not answer is a gap in its own log and the round goes on; otherwise it ends the run. A
+    // failed line ends the round: every card is behind it. Fewer than two cards: no round.
+    // Set before the interval.
+    void setRound(const QList<RoundCard> &cards);
 
     // --- The ports
     // Fixes today's numbering of the ports and returns those that open, every one closed again.
@@ -150,6 +169,16 @@ private:
 
     // The one place that decides what a failure does to the run.
     void afterFailure(Failure failure);
+    // Sends the request of the setup's card, or of the round's card being asked.
+    void askCard();
+    // The round's next card is asked, or the round is over.
+    void askNextCard();
+    void applyAnswerTimeout();
+    bool inRound() const { return m_round.size() > 1; }
+    // The card being asked and its log.
+    bool asking() const { return inRound() && m_asking >= 0; }
+    QString currentAddress() const { return asking() ? m_round[size_t(m_asking)].address : m_setup.address; }
+    LogWriter &currentLog() { return asking() ? m_round[size_t(m_asking)].log : m_log; }
     void giveUpPort();
     bool reopenPort();
     void endRun(bool failed);
@@ -161,6 +190,16 @@ private:
     LogWriter m_log;
     SessionSetup m_setup;
     QString receivedData; // the answer being decoded
+    struct Card
+    {
+        QString address;
+        LogWriter log;
+    };
+    std::vector<Card> m_round;
+    int m_asking = -1;          // the card of the round being asked, -1 between rounds
+    bool m_roundDue = false;    // a tick came while a round still went on
+    bool m_roundAnswered = false; // some card of this round answered
+    qint64 m_rounds = 0;          // rounds of this run in which some card answered
     int m_portNumber = 0;
     bool m_keepRunning = false;
     bool m_suspendFlag = false;

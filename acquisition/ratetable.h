@@ -39,6 +39,12 @@ inline constexpr std::array<SampleRate, 13> sampleRates{{
 inline constexpr std::array<std::string_view, 9> rateListCodes{
     "3sps", "2sps", "1sps", "6spm", "2spm", "1spm", "6sph", "2sph", "1sph"};
 
+// Up to eight cards share one line, each answering only its own address, and the line carries
+// one answer at a time. A round asks them in turn at every tick; this is the least time each of
+// them needs (the request, 17 ms, and the answer, 133 ms, at 2400 baud, and the card's and the
+// computer's turnaround), so cards x roundSlotMs must fit the grid's interval.
+inline constexpr int roundSlotMs = 200;
+
 // The interval of a rate code; nothing for any text that is not exactly one of the codes
 // (case matters, no blanks are trimmed).
 std::optional<int> sampleRateInterval(QStringView code);

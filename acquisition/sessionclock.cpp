@@ -74,6 +74,12 @@ void SystemSessionClock::startTimeout()
         m_timeout->start();
 }
 
+void SystemSessionClock::setTimeoutInterval(int ms)
+{
+    SessionClock::setTimeoutInterval(ms);
+    m_timeout->setInterval(ms);
+}
+
 void SystemSessionClock::stopTimeout()
 {
     m_timeout->stop();

@@ -35,9 +35,13 @@ public:
     virtual void setGridEnabled(bool enabled) = 0;
     virtual bool gridEnabled() const = 0;
 
-    // The answer's time-out: fires answerTimeoutMs after it is started, and again every
-    // answerTimeoutMs while nobody stops it. Starting it while it runs changes nothing.
+    // The answer's time-out: fires timeoutInterval() after it is started, and again every
+    // timeoutInterval() while nobody stops it. Starting it while it runs changes nothing.
     virtual void startTimeout() = 0;
+    // answerTimeoutMs, unless several cards share the grid's interval (see AcquisitionSession's
+    // rounds); takes effect at the next start.
+    virtual void setTimeoutInterval(int ms) { m_timeoutMs = ms; }
+    int timeoutInterval() const { return m_timeoutMs; }
     virtual void stopTimeout() = 0;
     virtual bool timeoutActive() const = 0;
 
@@ -48,6 +52,9 @@ signals:
     void Timer(const QString &sKey);
     void timeoutExpired();
     void deadlineReached();
+
+private:
+    int m_timeoutMs = answerTimeoutMs;
 };
 
 class HiResTimer;
@@ -67,6 +74,7 @@ public:
     void setGridEnabled(bool enabled) override;
     bool gridEnabled() const override;
     void startTimeout() override;
+    void setTimeoutInterval(int ms) override;
     void stopTimeout() override;
     bool timeoutActive() const override;
     void setDeadline(qint64 fromNowMs) override;

@@ -62,6 +62,12 @@ QList<ProbedPort> CardExchange::probePorts(int highest)
     return ports;
 }
 
+void CardExchange::setAnswerTimeout(int ms)
+{
+    m_outstanding.setTimeout(ms);
+    m_clock.setTimeoutInterval(ms);
+}
+
 int CardExchange::outstandingRequests()
 {
     return m_outstanding.count(m_clock.nowMs());

@@ -62,6 +62,10 @@ public:
     // The line was lost or given up: nothing sent before can be answered any more.
     void endExchange();
 
+    // How long an answer may take from its request: answerTimeoutMs unless a round of several
+    // cards must fit the grid's interval.
+    void setAnswerTimeout(int ms);
+
     // Requests sent and not yet answered, timed out or failed.
     int outstandingRequests();
 

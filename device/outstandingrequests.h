@@ -18,6 +18,7 @@ class OutstandingRequests
 {
 public:
     explicit OutstandingRequests(qint64 timeoutMs) : m_timeoutMs(timeoutMs) {}
+    void setTimeout(qint64 timeoutMs) { m_timeoutMs = timeoutMs; }
 
     void sent(qint64 nowMs);
     // An answer was taken: it answers the oldest request still waiting.

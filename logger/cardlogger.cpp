@@ -42,10 +42,11 @@ bool CardLogger::start(const LoggerOptions &options, const PortChoice &port)
 {
     m_logFile = options.logFile;
     m_device = port.device;
-    m_address = options.address;
+    m_severalCards = options.addresses.size() > 1;
     m_keepRunning = options.keepRunning;
     m_quiet = options.quiet;
-    m_alarms.setRules(options.alarmRules, options.alarmHysteresis, options.alarmDelay);
+    for (const QString &address : options.addresses)
+        m_alarms[address].setRules(options.alarmRules, options.alarmHysteresis, options.alarmDelay);
     m_onAlarm = options.onAlarm;
 
     QStringList channels;
@@ -64,7 +65,8 @@ bool CardLogger::start(const LoggerOptions &options, const PortChoice &port)
                 "%1 reading %2 (port %3), address %4, unit %5, rate %6, channels %7, log %8%9")
                 .arg(QCoreApplication::applicationVersion(), port.device,
                      port.portNumber > 0 ? QString::number(port.portNumber) : QStringLiteral("-"),
-                     options.address, options.unit, rate, channels.join(QLatin1Char(',')),
+                     options.addresses.join(QLatin1Char(',')), options.unit, rate,
+                     channels.join(QLatin1Char(',')),
                      options.logFile.isEmpty() ? QStringLiteral("none")
                                                : QFileInfo(options.logFile).absoluteFilePath(),
                      rules == 0   ? QString()
@@ -75,10 +77,17 @@ bool CardLogger::start(const LoggerOptions &options, const PortChoice &port)
     const int number = port.portNumber > 0 ? port.portNumber : 1;
     const QString failure = m_session.call([&options, &port, number](AcquisitionSession &s) {
         s.setSetup({options.address, options.unit, options.checked});
+        if (options.addresses.size() > 1) {
+            QList<RoundCard> cards;
+            for (const QString &address : options.addresses)
+                cards.append({address, cardLogFile(options.logFile, address)});
+            s.setRound(cards);
+        } else {
+            s.setLogFile(cardLogFile(options.logFile, options.address));
+        }
         s.setInterval(options.intervalMs);
         s.setKeepRunning(options.keepRunning);
         s.setLimits(options.count, options.durationMs);
-        s.setLogFile(options.logFile);
         s.setTimeStyle(options.timeStyle);
         s.fixPortDevice(number, port.device);
         if (!s.preparePort(number))
@@ -93,7 +102,7 @@ bool CardLogger::start(const LoggerOptions &options, const PortChoice &port)
         return false;
     }
     if (options.header && m_printing) {
-        std::fprintf(m_out, "%s\n", qPrintable(recordHeader()));
+        std::fprintf(m_out, "%s\n", qPrintable(recordHeader(m_severalCards)));
         std::fflush(m_out);
     }
     return true;
@@ -169,27 +178,28 @@ void CardLogger::problem(const SessionProblem &problem)
     const QString why = problem.detail.isEmpty() ? QString() : QStringLiteral(": ") + problem.detail;
     switch (problem.kind) {
     case SessionProblem::Kind::Timeout:
-        ++m_missed;
-        message(level, QStringLiteral("no answer from the card at address %1: %2").arg(m_address, m_device));
+        ++m_missed[m_severalCards ? problem.address : QString()];
+        message(level, QStringLiteral("no answer from the card at address %1: %2").arg(problem.address, m_device));
         break;
     case SessionProblem::Kind::SendFailed:
-        ++m_missed;
+        ++m_missed[QString()];
         message(level, QStringLiteral("cannot send to the card: %1%2").arg(m_device, why));
         break;
     case SessionProblem::Kind::OpenFailed: {
-        ++m_missed;
+        ++m_missed[QString()];
         const std::optional<PortHolder> holder = portHolder(m_device);
         message(level, QStringLiteral("cannot open: %1%2")
                            .arg(m_device, holder ? QStringLiteral(": ") + holderText(*holder) : why));
         break;
     }
     case SessionProblem::Kind::DeviceLost:
-        ++m_missed;
+        ++m_missed[QString()];
         message(level, QStringLiteral("the device is gone: %1").arg(m_device));
         break;
     case SessionProblem::Kind::LogWrite:
         m_logFailing = true;
-        message(Level::Error, QStringLiteral("cannot write the log: %1%2").arg(m_logFile, why));
+        message(Level::Error, QStringLiteral("cannot write the log: %1%2")
+                                  .arg(problem.logFile.isEmpty() ? m_logFile : problem.logFile, why));
         break;
     }
 }
@@ -227,13 +237,19 @@ void CardLogger::readingTaken(const CardReading &reading)
         m_logFailing = false;
         message(Level::Info, QStringLiteral("the log takes records again: %1").arg(m_logFile));
     }
-    if (m_missed > 0) {
-        message(Level::Info, QStringLiteral("the card answers again: %1 (%2 missed)")
-                                 .arg(m_device, readingsText(m_missed)));
-        m_missed = 0;
+    if (const qint64 missed = m_missed.take(QString()); missed > 0) {
+        message(Level::Info, QStringLiteral("the %1 answers again: %2 (%3 missed)")
+                                 .arg(m_severalCards ? QStringLiteral("line") : QStringLiteral("card"),
+                                      m_device, readingsText(missed)));
+    }
+    if (const qint64 missed = m_severalCards ? m_missed.take(reading.address) : 0; missed > 0) {
+        message(Level::Info, QStringLiteral("the card at address %1 answers again: %2 (%3 missed)")
+                                 .arg(reading.address, m_device, readingsText(missed)));
     }
     if (m_printing) {
-        const QByteArray line = reading.record.toLocal8Bit() + '\n';
+        // With several cards each line says whose it is; the logs are each one card's.
+        const QByteArray line =
+            ((m_severalCards ? reading.address + QLatin1Char(',') : QString()) + reading.record).toLocal8Bit() + '\n';
         if (std::fwrite(line.constData(), 1, size_t(line.size()), m_out) != size_t(line.size()) ||
             std::fflush(m_out) != 0) {
             // Whoever read the records has gone (a closed pipe): a log goes on without them,
@@ -245,7 +261,7 @@ void CardLogger::readingTaken(const CardReading &reading)
         }
     }
     ++m_readings;
-    for (const AlarmEvent &event : m_alarms.evaluate(reading))
+    for (const AlarmEvent &event : m_alarms[reading.address].evaluate(reading))
         alarm(event, reading);
 }
 
@@ -256,7 +272,9 @@ void CardLogger::alarm(const AlarmEvent &event, const CardReading &reading)
     // The reading as the record shows it, "open" for an open thermocouple; the line on standard
     // error leaves that out, its description says it already.
     const QString value = reading.channels[size_t(event.what.channel)].item.trimmed();
-    const QString text = event.description();
+    const QString text = m_severalCards
+                             ? QStringLiteral("card %1: %2").arg(reading.address, event.description())
+                             : event.description();
     say(event.raised ? Level::Warning : Level::Info,
         QStringLiteral("alarm %1: %2: %3%4")
             .arg(state, moment, text,
@@ -298,6 +316,7 @@ void CardLogger::alarm(const AlarmEvent &event, const CardReading &reading)
     // The details go in the environment, never into the command line: a shell would read them.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TERVALO_ALARM"), state);
+    env.insert(QStringLiteral("TERVALO_ALARM_ADDRESS"), reading.address);
     env.insert(QStringLiteral("TERVALO_ALARM_CHANNEL"), QString::number(event.what.channel + 1));
     env.insert(QStringLiteral("TERVALO_ALARM_RULE"), event.what.text());
     env.insert(QStringLiteral("TERVALO_ALARM_VALUE"), value);

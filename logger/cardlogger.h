@@ -5,10 +5,12 @@
 #include "alarms/alarmrules.h"
 #include "logger/options.h"
 
+#include <QMap>
 #include <QObject>
 #include <QString>
 
 #include <cstdio>
+#include <map>
 
 class QProcess;
 
@@ -60,7 +62,7 @@ private:
 
     QString m_logFile;
     QString m_device;
-    QString m_address;
+    bool m_severalCards = false; // lines and messages then name the card
     bool m_keepRunning = false;
     bool m_quiet = false;
     bool m_journal = false;
@@ -69,7 +71,9 @@ private:
     SessionThread m_session;
     qint64 m_readings = 0;
     qint64 m_lostRecords = 0; // records the log refused
-    qint64 m_missed = 0;      // failed requests since the last answer
+    // Failed requests since the last answer: of each card, by address, and of the whole line
+    // (""); with one card all of them count as the line's.
+    QMap<QString, qint64> m_missed;
     bool m_logFailing = false; // the last record could not be written
     bool m_printing = true;   // standard output still takes records
     bool m_stopping = false;  // no more requests; end once nothing is outstanding
@@ -78,7 +82,7 @@ private:
     bool m_finishedSent = false;
     QString m_lastMessage;
 
-    AlarmMonitor m_alarms;
+    std::map<QString, AlarmMonitor> m_alarms; // each card's by its address
     QString m_onAlarm;
     QProcess *m_command = nullptr; // the --on-alarm command, one run at a time
     QString m_commandFor;          // the alarm it runs for, for its warnings

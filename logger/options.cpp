@@ -151,18 +151,22 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
     const QCommandLineOption deviceOption(QStringLiteral("device"),
                                           QStringLiteral("Serial device, e.g. /dev/ttyUSB0."),
                                           QStringLiteral("PATH"));
-    const QCommandLineOption addressOption(QStringLiteral("address"),
-                                           QStringLiteral("Card address, 0 to 7."),
-                                           QStringLiteral("N"));
+    const QCommandLineOption addressOption(
+        QStringLiteral("address"),
+        QStringLiteral("Card address, 0 to 7; several cards on the line as a list, e.g. 0,3,5, "
+                       "asked in turn at every tick."),
+        QStringLiteral("N[,N...]"));
     const QCommandLineOption unitOption(QStringLiteral("unit"),
                                         QStringLiteral("r (raw), c (Celsius) or f (Fahrenheit)."),
                                         QStringLiteral("U"));
     const QCommandLineOption rateOption(
         QStringLiteral("rate"), QStringLiteral("Sample rate, e.g. 3sps, 6spm, 1sph."),
         QStringLiteral("CODE"));
-    const QCommandLineOption logOption(QStringLiteral("log"),
-                                       QStringLiteral("Append every record to this CSV file."),
-                                       QStringLiteral("FILE"));
+    const QCommandLineOption logOption(
+        QStringLiteral("log"),
+        QStringLiteral("Append every record to this CSV file; %a in the name stands for the "
+                       "card's address, and is needed with several cards (oven-%a.csv)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption keepOption(
         QStringLiteral("keep-running"),
         QStringLiteral("Go on after a time-out or a lost device, reopening the same device."));
@@ -253,10 +257,18 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
     QString rate = QString::fromLatin1(
         rateListCodes[size_t(listPositionOrFirst(stored.rateListPosition, int(rateListCodes.size())))]
             .data());
+    options.addresses = {options.address};
     if (parser.isSet(addressOption)) {
-        options.address = parser.value(addressOption);
-        if (!isCardAddress(options.address))
-            return usageError(QStringLiteral("--address must be 0 to 7"));
+        options.addresses = parser.value(addressOption).split(QLatin1Char(','));
+        for (const QString &address : options.addresses) {
+            if (!isCardAddress(address))
+                return usageError(QStringLiteral("--address must be 0 to 7"));
+        }
+        for (qsizetype i = 1; i < options.addresses.size(); ++i) {
+            if (options.addresses.indexOf(options.addresses[i]) < i)
+                return usageError(QStringLiteral("--address lists %1 twice").arg(options.addresses[i]));
+        }
+        options.address = options.addresses.first();
     }
     if (parser.isSet(unitOption)) {
         options.unit = parser.value(unitOption);
@@ -303,6 +315,21 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
         return usageError(QStringLiteral("--rate must be one of %1").arg(codes.join(QStringLiteral(", "))));
     }
     options.intervalMs = *interval;
+    // The cards share the line and answer one at a time: a round of them must fit the interval.
+    const int roundMs = int(options.addresses.size()) * roundSlotMs;
+    if (roundMs > options.intervalMs) {
+        QString fastest;
+        for (const SampleRate &r : sampleRates) {
+            if (fastest.isEmpty() && r.intervalMs >= roundMs)
+                fastest = QString::fromLatin1(r.code.data(), qsizetype(r.code.size()));
+        }
+        return usageError(QStringLiteral("--rate %1 is too fast for %2 cards: asking them in turn "
+                                         "takes about %3 ms; the fastest rate that fits is %4")
+                              .arg(rate)
+                              .arg(options.addresses.size())
+                              .arg(roundMs)
+                              .arg(fastest));
+    }
     if (parser.isSet(countOption)) {
         bool ok = false;
         options.count = parser.value(countOption).toLongLong(&ok);
@@ -317,8 +344,15 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
     }
     options.keepRunning = parser.isSet(keepOption);
     options.logFile = parser.value(logOption);
-    if (parser.isSet(logOption) && (options.logFile.isEmpty() || !logWritable(options.logFile)))
-        return failure(QStringLiteral("cannot write the log '%1'").arg(options.logFile));
+    if (parser.isSet(logOption) && options.addresses.size() > 1 &&
+        !options.logFile.contains(QLatin1String("%a")))
+        return usageError(QStringLiteral("--log needs %a in its name with several cards, so that each "
+                                         "card has its own log (e.g. oven-%a.csv)"));
+    for (const QString &address : options.addresses) {
+        const QString log = cardLogFile(options.logFile, address);
+        if (parser.isSet(logOption) && (log.isEmpty() || !logWritable(log)))
+            return failure(QStringLiteral("cannot write the log '%1'").arg(log));
+    }
     options.listPorts = parser.isSet(listOption);
     // Listing the ports needs no port: a --port that names none does not stop the list.
     if (parser.isSet(portOption) && !options.listPorts) {
@@ -362,8 +396,10 @@ PortChoice choosePort(const LoggerOptions &options, const QList<SerialPortEntry>
         // Kept as given: a by-id link is followed again at every reopen.
         if (options.device->isEmpty())
             return {0, {}, QStringLiteral("--device names no device")};
+        // A relative path is made whole, since the serial library would look for it under /dev;
+        // a link stays a link.
         const QString device = options.device->contains(QLatin1Char('/'))
-                                   ? *options.device
+                                   ? QFileInfo(*options.device).absoluteFilePath()
                                    : QStringLiteral("/dev/") + *options.device;
         return {numberOf(device), device, {}};
     }
@@ -378,9 +414,14 @@ PortChoice choosePort(const LoggerOptions &options, const QList<SerialPortEntry>
     return {number, options.storedDevice, {}};
 }
 
-QString recordHeader()
+QString cardLogFile(const QString &logFile, const QString &address)
 {
-    QString header = QStringLiteral("date,time,unit,");
+    return QString(logFile).replace(QLatin1String("%a"), address);
+}
+
+QString recordHeader(bool withAddress)
+{
+    QString header = withAddress ? QStringLiteral("address,date,time,unit,") : QStringLiteral("date,time,unit,");
     for (int i = 1; i <= channelCount; ++i)
         header += QStringLiteral("channel %1,").arg(i);
     return header;

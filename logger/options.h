@@ -45,10 +45,13 @@ struct LoggerOptions
     std::optional<QString> device; // as given
     QString storedDevice;          // the window's choice
     QString address = QStringLiteral("0");
+    // Every card to read, in the order they are asked; the first is address. Several cards share
+    // the line and are asked in turn at every tick.
+    QStringList addresses{QStringLiteral("0")};
     QString unit = QStringLiteral("r");
     int intervalMs = 333;
     std::array<bool, channelCount> checked{true, true, true, true, true, true};
-    QString logFile;          // empty: standard output only
+    QString logFile;          // empty: standard output only; "%a" stands for a card's address
     bool keepRunning = false; // time-outs and a lost device do not end the run
     qint64 count = 0;         // readings after which the run ends; 0: no limit
     qint64 durationMs = 0;    // time after which the run ends; 0: no limit
@@ -98,7 +101,11 @@ struct PortChoice
 };
 PortChoice choosePort(const LoggerOptions &options, const QList<SerialPortEntry> &ports);
 
-// The header line for standard output, naming the record's columns.
-QString recordHeader();
+// The header line for standard output, naming the record's columns; with several cards the
+// address comes first, as on each line.
+QString recordHeader(bool withAddress = false);
+
+// The log of the card at address: the --log name with every "%a" replaced by the address.
+QString cardLogFile(const QString &logFile, const QString &address);
 
 } // namespace tervalo

@@ -295,6 +295,73 @@ private slots:
         QCOMPARE(rig.readings.last().address, QStringLiteral("3"));
         QVERIFY(rig.readings.last().record.endsWith(QStringLiteral(",f,0231,0232,0233,0234,0235,disabled,")));
     }
+
+    // Cards 0, 3 and 5 on one line at one round a second: each card's time-out is its share of
+    // the interval (328 ms), so a silent one costs its own reading only.
+    void rounds_data()
+    {
+        QTest::addColumn<QString>("silent"); // addresses that do not answer
+        QTest::addColumn<bool>("keepRunning");
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<qint64>("advanceMs");
+        QTest::addColumn<QString>("requests"); // addresses asked, in order
+        QTest::addColumn<QString>("answered");
+        QTest::addColumn<QString>("timedOut");
+        QTest::addColumn<QList<bool>>("ended");
+        // Asked at 1000, 1150 and 1300, each as soon as the card before has answered.
+        QTest::newRow("each in turn") << "" << false << qint64(0) << qint64(1460) << "035" << "035" << "" << QList<bool>{};
+        QTest::newRow("no tick cuts a round") << "" << false << qint64(0) << qint64(2460) << "035035" << "035035" << "" << QList<bool>{};
+        // Card 3 times out at 1478 and card 5 is asked then; its answer at 1628 is inside the second.
+        QTest::newRow("silent card, Keep Running: a gap of its own") << "3" << true << qint64(0) << qint64(2700) << "035035" << "0505" << "33" << QList<bool>{};
+        QTest::newRow("silent card ends a run") << "3" << false << qint64(0) << qint64(5000) << "03" << "0" << "3" << QList<bool>{true};
+        QTest::newRow("silent first card") << "0" << true << qint64(0) << qint64(1900) << "035" << "35" << "0" << QList<bool>{};
+        QTest::newRow("count counts rounds") << "" << false << qint64(2) << qint64(9000) << "035035" << "035035" << "" << QList<bool>{false};
+        QTest::newRow("a round of silent cards does not count") << "035" << true << qint64(1) << qint64(2990) << "035035" << "" << "035035" << QList<bool>{};
+    }
+    void rounds()
+    {
+        QFETCH(QString, silent);
+        QFETCH(bool, keepRunning);
+        QFETCH(qint64, count);
+        QFETCH(qint64, advanceMs);
+        QFETCH(QString, requests);
+        QFETCH(QString, answered);
+        QFETCH(QString, timedOut);
+        QFETCH(QList<bool>, ended);
+        QTemporaryDir folder;
+        Rig rig;
+        QString asked, timeouts;
+        rig.line.onWrite = [&](const QString &request) {
+            asked += request.at(1);
+            if (!silent.contains(request.at(1)))
+                rig.clock.at(150, [&] { rig.line.receive(cardAnswer()); });
+        };
+        QObject::connect(&rig.session, &AcquisitionSession::problem, &rig.session,
+                         [&](const SessionProblem &p) { timeouts += p.address; });
+        QList<RoundCard> cards;
+        for (const QString &address : {QStringLiteral("0"), QStringLiteral("3"), QStringLiteral("5")})
+            cards.append({address, folder.filePath(QStringLiteral("card-%1.csv").arg(address))});
+        rig.session.setRound(cards);
+        rig.session.setInterval(1000);
+        rig.session.setKeepRunning(keepRunning);
+        rig.session.setLimits(count, 0);
+        rig.session.startRun();
+        rig.clock.advance(advanceMs);
+
+        QCOMPARE(asked, requests);
+        QString addresses;
+        for (const CardReading &reading : rig.readings)
+            addresses += reading.address;
+        QCOMPARE(addresses, answered);
+        QCOMPARE(timeouts, timedOut);
+        QCOMPARE(rig.ended, ended);
+        // Each card's log holds its own records and nothing else.
+        for (const RoundCard &card : cards) {
+            QFile log(card.logFile);
+            const int lines = log.open(QIODevice::ReadOnly) ? int(log.readAll().count('\n')) : 0;
+            QCOMPARE(lines, int(answered.count(card.address)));
+        }
+    }
 };
 
 QTEST_MAIN(SessionTest)

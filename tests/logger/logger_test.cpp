@@ -78,6 +78,8 @@ private slots:
     void signalEndsAfterTheRecordInProgress();
     void anUnpluggedCard_data();
     void anUnpluggedCard();
+    void severalCardsOnOneLine_data();
+    void severalCardsOnOneLine();
     void aBusyPortNamesItsHolder();
     void aDeviceLinkIsFollowedAtEveryReopen();
     void aFullDiskLosesWholeRecords();
@@ -309,6 +311,61 @@ void LoggerTest::anUnpluggedCard()
     } else {
         QCOMPARE(logger.exitCode(), 1);
         QVERIFY(logged.size() <= 4);
+    }
+}
+
+void LoggerTest::severalCardsOnOneLine_data()
+{
+    QTest::addColumn<bool>("keepRunning");
+    QTest::newRow("a silent card ends the run") << false;
+    QTest::newRow("keep running: a gap in its own log") << true;
+}
+
+// Three cards on one line, card 3 silenced mid-run: each log holds exactly its card's records,
+// and standard output names the card on each line.
+void LoggerTest::severalCardsOnOneLine()
+{
+    QFETCH(bool, keepRunning);
+    QVERIFY(m_sim->start({QStringLiteral("--address"), QStringLiteral("0,3,5")}));
+    const QString pattern = m_dir.filePath(QStringLiteral("oven-%1-%a.csv").arg(keepRunning));
+    QStringList args{QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--address"),
+                     QStringLiteral("0,3,5"), QStringLiteral("--rate"), QStringLiteral("1sps"),
+                     QStringLiteral("--unit"), QStringLiteral("c"), QStringLiteral("--duration"),
+                     QStringLiteral("5"), QStringLiteral("--log"), pattern};
+    if (keepRunning)
+        args << QStringLiteral("--keep-running");
+    QProcess logger;
+    start(logger, args);
+    QVERIFY(m_sim->waitForRequests(6, 5000));
+    QVERIFY(m_sim->command(QStringLiteral("card 3 fault no-answer")));
+    QVERIFY(finished(logger, 15000));
+    QCOMPARE(logger.exitCode(), keepRunning ? 0 : 1);
+    const QString err = QString::fromLocal8Bit(logger.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("no answer from the card at address 3: %1\n").arg(m_sim->linkPath())),
+             qPrintable(err));
+
+    // Asked in turn, one at a time, in the order given.
+    const QStringList requests = m_sim->requests();
+    for (qsizetype i = 0; i < requests.size(); ++i)
+        QCOMPARE(requests[i], QStringLiteral("t%1ca").arg(QStringLiteral("035").at(i % 3)));
+    QMap<QString, QStringList> printed;
+    for (const QByteArray &line : logger.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            printed[QString::fromLatin1(line.left(1))] << QString::fromLocal8Bit(line.mid(2));
+    }
+    QCOMPARE(printed.keys(), QStringList({"0", "3", "5"}));
+    for (const QString &address : printed.keys()) {
+        const QStringList logged = wholeRecords(
+            fileBytes(QString(pattern).replace(QStringLiteral("%a"), address)), "\r\n");
+        QCOMPARE(printed[address], logged);
+    }
+    if (keepRunning) {
+        // Cards 0 and 5 read every second to the end; card 3 only before it fell silent.
+        QVERIFY2(printed["0"].size() >= 4 && printed["5"].size() >= 4, qPrintable(err));
+        QVERIFY(printed["3"].size() < printed["0"].size() - 1);
+    } else {
+        // The round ended at card 3: card 5 was not asked after it.
+        QCOMPARE(requests.last(), QStringLiteral("t3ca"));
     }
 }
 
@@ -564,7 +621,7 @@ void LoggerTest::alarmsRunTheirCommand()
             env.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
             continue;
         }
-        QCOMPARE(env.keys(), QStringList({"TERVALO_ALARM", "TERVALO_ALARM_CHANNEL",
+        QCOMPARE(env.keys(), QStringList({"TERVALO_ALARM", "TERVALO_ALARM_ADDRESS", "TERVALO_ALARM_CHANNEL",
                                           "TERVALO_ALARM_RULE", "TERVALO_ALARM_TEXT",
                                           "TERVALO_ALARM_TIME", "TERVALO_ALARM_UNIT",
                                           "TERVALO_ALARM_VALUE"}));

@@ -50,6 +50,8 @@ QVariant field(const LoggerOptions &options, const QString &name)
         return options.quiet;
     if (name == QLatin1String("address"))
         return options.address;
+    if (name == QLatin1String("addresses"))
+        return options.addresses.join(QLatin1Char(','));
     if (name == QLatin1String("unit"))
         return options.unit;
     if (name == QLatin1String("intervalMs"))
@@ -140,6 +142,13 @@ void OptionsTest::accepted_data()
     };
     row("address lowest", {"--address", "0"}, "address", "0");
     row("address highest", {"--address", "7"}, "address", "7");
+    row("one card", {"--address", "4"}, "addresses", "4");
+    row("the window's card", {}, "addresses", "0");
+    row("three cards, in the order given", {"--address", "5,0,3", "--rate", "1sps"}, "addresses", "5,0,3");
+    row("the first of several", {"--address", "5,0,3", "--rate", "1sps"}, "address", "5");
+    row("eight cards at the fastest rate that fits", {"--address", "0,1,2,3,4,5,6,7", "--rate", "6spm"}, "addresses", "0,1,2,3,4,5,6,7");
+    row("two cards at 2 a second", {"--address", "0,1", "--rate", "2sps"}, "intervalMs", 500);
+    row("a log for each card", {"--address", "0,1", "--rate", "1sps", "--log", "@dir@/oven-%a.csv"}, "logFile", placed("@dir@/oven-%a.csv"));
     row("Fahrenheit", {"--unit", "f"}, "unit", "f");
     row("six a minute", {"--rate", "6spm"}, "intervalMs", 10000);
     row("a rate the list does not offer", {"--rate", "4sps"}, "intervalMs", 250);
@@ -242,6 +251,19 @@ void OptionsTest::refused_data()
     row("address above 7", {"--address", "8"}, 2, address);
     row("address with a line end", {"--address", "5\n"}, 2, address);
     row("address before unit", {"--address", "9", "--unit", "k"}, 2, address);
+    row("an empty place in the list", {"--address", "0,,3", "--rate", "1sps"}, 2, address);
+    row("blank in the list", {"--address", "0, 3", "--rate", "1sps"}, 2, address);
+    row("a card twice", {"--address", "0,3,0", "--rate", "1sps"}, 2, "--address lists 0 twice");
+    row("three cards at 2 a second", {"--address", "0,3,5", "--rate", "2sps"}, 2,
+        "--rate 2sps is too fast for 3 cards: asking them in turn takes about 600 ms; the fastest "
+        "rate that fits is 1sps");
+    row("eight cards at 1 a second", {"--address", "0,1,2,3,4,5,6,7", "--rate", "1sps"}, 2,
+        "--rate 1sps is too fast for 8 cards: asking them in turn takes about 1600 ms; the fastest "
+        "rate that fits is 6spm");
+    row("one log for several cards", {"--address", "0,3", "--rate", "1sps", "--log", "@dir@/oven.csv"}, 2,
+        "--log needs %a in its name with several cards, so that each card has its own log (e.g. oven-%a.csv)");
+    row("a card's log in a missing folder", {"--address", "0,3", "--rate", "1sps", "--log", "@dir@/no/oven-%a.csv"}, 1,
+        placed("cannot write the log '@dir@/no/oven-0.csv'"));
     row("unit", {"--unit", "k"}, 2, unit);
     row("unit in capitals", {"--unit", "C"}, 2, unit);
     row("rate", {"--rate", "7sps"}, 2, rates);
@@ -346,7 +368,7 @@ void OptionsTest::informationOnly()
         QCOMPARE(result.text, QStringLiteral("tervalo-log 4.5.6\n"));
     } else {
         QVERIFY2(result.text.startsWith(QStringLiteral("Usage: ")), qPrintable(result.text));
-        for (const char *option : {"--port <N>", "--device <PATH>", "--address <N>", "--unit <U>",
+        for (const char *option : {"--port <N>", "--device <PATH>", "--address <N[,N...]>", "--unit <U>",
                                    "--rate <CODE>", "--log <FILE>", "--keep-running", "--count <N>",
                                    "--duration <TIME>", "--list-ports", "--channels <LIST>",
                                    "--time <STYLE>", "--header", "--quiet", "--alarm <RULE>",
@@ -493,6 +515,10 @@ void OptionsTest::port_data()
     row("a link kept as it is given", {"--device", "@dir@/card"}, "", three, 2, "@dir@/card", "");
     row("device not among today's ports", {"--device", "/dev/tty"}, "", three, 0, "/dev/tty", "");
     row("device empty", {"--device", ""}, "", three, 0, "", "--device names no device");
+    // The serial library would look for a relative name under /dev.
+    QTest::newRow("a relative path, from where it was given")
+        << QStringList{"--device", "run/tervalo/card"} << QString() << three << 0
+        << QDir::current().filePath(QStringLiteral("run/tervalo/card")) << QString();
 }
 
 void OptionsTest::port()

@@ -18,7 +18,7 @@ void FakeClock::startTimeout()
     if (m_timeoutOn)
         return;
     m_timeoutOn = true;
-    m_timeoutNext = m_now + answerTimeoutMs;
+    m_timeoutNext = m_now + timeoutInterval();
 }
 
 void FakeClock::at(qint64 afterMs, std::function<void()> event)
@@ -61,7 +61,7 @@ void FakeClock::advance(qint64 ms)
             break;
         }
         case 1:
-            m_timeoutNext += answerTimeoutMs;
+            m_timeoutNext += timeoutInterval();
             emit timeoutExpired();
             break;
         case 2:
