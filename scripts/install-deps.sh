@@ -15,13 +15,15 @@ packages=(
   libqcustomplot-dev
   # Lets a print refused by the print service be reported to the user.
   libcups2-dev
+  libmosquitto-dev  # tervalo-log --mqtt
   fonts-liberation fonts-dejavu-core
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(clang libclang-rt-dev xvfb xauth imagemagick xdotool poppler-utils
              g++-mingw-w64-x86-64-posix wine64 cups cups-client
              systemd  # systemd-analyze rates the service units
-             dbus-daemon)  # a private session bus for the desktop notifications
+             dbus-daemon  # a private session bus for the desktop notifications
+             mosquitto mosquitto-clients openssl)  # a broker, with certificates, for mqtt_test
 else
   packages+=(xvfb xauth imagemagick xdotool)
 fi
