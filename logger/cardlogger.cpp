@@ -73,6 +73,9 @@ bool CardLogger::start(const LoggerOptions &options, const PortChoice &port)
                      : rules == 1 ? QStringLiteral(", 1 alarm rule")
                                   : QStringLiteral(", %1 alarm rules").arg(rules)));
 
+    if (options.mqtt && !startPublishing(options, port.device))
+        return false;
+
     // The number is the port's in today's numbering, or a stand-in: only this device opens.
     const int number = port.portNumber > 0 ? port.portNumber : 1;
     const QString failure = m_session.call([&options, &port, number](AcquisitionSession &s) {
@@ -106,6 +109,55 @@ bool CardLogger::start(const LoggerOptions &options, const PortChoice &port)
         std::fflush(m_out);
     }
     return true;
+}
+
+bool CardLogger::startPublishing(const LoggerOptions &options, const QString &device)
+{
+    m_mqttUrl = options.mqttUrl;
+    m_mqtt = std::make_unique<MqttPublisher>(*options.mqtt);
+    connect(m_mqtt.get(), &MqttPublisher::connectionChanged, this, &CardLogger::brokerChanged);
+    connect(m_mqtt.get(), &MqttPublisher::readingsDropped, this, [this](qint64 total) {
+        if (!m_dropSaid)
+            say(Level::Warning, QStringLiteral("the broker has been away too long: dropping the oldest "
+                                               "readings kept for it: %1").arg(m_mqttUrl));
+        m_dropSaid = true;
+        Q_UNUSED(total);
+    });
+    // Refused credentials or a certificate that does not verify will not mend themselves: the
+    // run does not start. A broker that is merely not there yet is waited for.
+    const QString refused = m_mqtt->start();
+    if (!refused.isEmpty()) {
+        message(Level::Error, QStringLiteral("cannot publish to the broker: %1: %2").arg(m_mqttUrl, refused));
+        m_mqtt.reset();
+        return false;
+    }
+    for (const QString &address : options.addresses)
+        m_mqtt->announceCard(device, address, options.unit, options.checked);
+    const QString prefix = options.mqtt->topicPrefix.isEmpty() ? defaultMqttTopicPrefix()
+                                                               : options.mqtt->topicPrefix;
+    m_brokerConnected = m_mqtt->connected();
+    message(m_brokerConnected ? Level::Info : Level::Warning,
+            QStringLiteral("%1 %2 as %3/%4/<address>/reading")
+                .arg(m_mqtt->connected() ? QStringLiteral("publishing to")
+                                         : QStringLiteral("the broker is not there yet; readings are kept for"),
+                     m_mqttUrl, prefix, topicPortName(device)));
+    return true;
+}
+
+void CardLogger::brokerChanged(bool connected, const QString &reason)
+{
+    if (connected == m_brokerConnected && connected)
+        return;
+    m_brokerConnected = connected;
+    if (connected) {
+        message(Level::Info, QStringLiteral("the broker takes readings again: %1 (%2 kept for it)")
+                                 .arg(m_mqttUrl, readingsText(m_mqtt->queued())));
+        m_dropSaid = false;
+    } else {
+        // The log goes on whatever the network does: a warning, never the end of the run.
+        message(Level::Warning, QStringLiteral("cannot reach the broker: %1: %2; readings are kept for it")
+                                    .arg(m_mqttUrl, reason));
+    }
 }
 
 void CardLogger::stop()
@@ -149,6 +201,14 @@ void CardLogger::finish(int status)
         s.stopRun();
         s.releasePort();
     });
+    if (m_mqtt) {
+        // The broker gets a few seconds to take what is kept for it; the log has it all anyway.
+        m_mqtt->stop();
+        if (const qint64 lost = m_mqtt->queued() + m_mqtt->dropped(); lost > 0)
+            message(Level::Warning, QStringLiteral("%1 of %2 readings did not reach the broker: %3")
+                                        .arg(lost).arg(m_readings).arg(m_mqttUrl));
+        m_mqtt.reset();
+    }
     if (status == 0)
         message(Level::Info, QStringLiteral("ended after %1").arg(readingsText(m_readings)));
     m_status = status;
@@ -261,6 +321,8 @@ void CardLogger::readingTaken(const CardReading &reading)
         }
     }
     ++m_readings;
+    if (m_mqtt)
+        m_mqtt->publish(reading, m_device);
     for (const AlarmEvent &event : m_alarms[reading.address].evaluate(reading))
         alarm(event, reading);
 }

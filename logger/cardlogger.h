@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 
 class QProcess;
 
@@ -57,6 +58,9 @@ private:
     void alarm(const tervalo::AlarmEvent &event, const tervalo::CardReading &reading);
     void commandEnded(int exitCode, int exitStatus);
     void commandFailed(int error);
+    void brokerChanged(bool connected, const QString &reason);
+    // Connects to the broker; false, with the reason said, when it refuses us.
+    bool startPublishing(const LoggerOptions &options, const QString &device);
     // message() without its de-duplication: each alarm is its own news, however alike.
     void say(Level level, const QString &text);
 
@@ -83,6 +87,12 @@ private:
     QString m_lastMessage;
 
     std::map<QString, AlarmMonitor> m_alarms; // each card's by its address
+
+    // Every reading sent on to a broker as well, after the log has it.
+    std::unique_ptr<MqttPublisher> m_mqtt;
+    QString m_mqttUrl;
+    bool m_dropSaid = false; // readings dropped in this outage have been said
+    bool m_brokerConnected = false; // as last said
     QString m_onAlarm;
     QProcess *m_command = nullptr; // the --on-alarm command, one run at a time
     QString m_commandFor;          // the alarm it runs for, for its warnings

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cmath>
@@ -214,10 +215,44 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
             "Run this shell command at each alarm raised or cleared, with the details in "
             "TERVALO_ALARM_* variables."),
         QStringLiteral("CMD"));
+    const QCommandLineOption mqttOption(
+        QStringLiteral("mqtt"),
+        QStringLiteral("Send every reading to this MQTT broker as well: mqtt://host[:port] or "
+                       "mqtts://host[:port] (TLS)."),
+        QStringLiteral("URL"));
+    const QCommandLineOption mqttCaOption(
+        QStringLiteral("mqtt-ca"),
+        QStringLiteral("The CA certificate that signed an mqtts:// broker's certificate (default: "
+                       "the system's)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption mqttUserOption(QStringLiteral("mqtt-user"),
+                                            QStringLiteral("The user name at the broker."),
+                                            QStringLiteral("NAME"));
+    const QCommandLineOption mqttPasswordOption(
+        QStringLiteral("mqtt-password-file"),
+        QStringLiteral("A file whose first line is the password at the broker (never on the "
+                       "command line, where every user can read it)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption mqttTopicOption(
+        QStringLiteral("mqtt-topic"),
+        QStringLiteral("The topics' prefix (default tervalo/<host name>); readings go to "
+                       "PREFIX/<port>/<address>/reading."),
+        QStringLiteral("PREFIX"));
+    const QCommandLineOption mqttDiscoveryOption(
+        QStringLiteral("mqtt-discovery"),
+        QStringLiteral("Announce each channel to Home Assistant as a temperature sensor."));
+    const QCommandLineOption mqttQueueOption(
+        QStringLiteral("mqtt-queue"),
+        QStringLiteral("Readings kept, in order, while the broker is away (default %1); beyond "
+                       "it the oldest are dropped.")
+            .arg(defaultMqttQueueLimit),
+        QStringLiteral("N"));
     parser.addOptions({versionOption, portOption, deviceOption, addressOption, channelsOption,
                        unitOption, rateOption, timeOption, logOption, keepOption, countOption,
                        durationOption, headerOption, quietOption, listOption, alarmOption,
-                       hysteresisOption, delayOption, onAlarmOption});
+                       hysteresisOption, delayOption, onAlarmOption, mqttOption, mqttCaOption,
+                       mqttUserOption, mqttPasswordOption, mqttTopicOption, mqttDiscoveryOption,
+                       mqttQueueOption});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
@@ -364,6 +399,53 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
     }
     if (parser.isSet(deviceOption))
         options.device = parser.value(deviceOption);
+
+    for (const QCommandLineOption *option : {&mqttCaOption, &mqttUserOption, &mqttPasswordOption,
+                                             &mqttTopicOption, &mqttDiscoveryOption, &mqttQueueOption}) {
+        if (parser.isSet(*option) && !parser.isSet(mqttOption))
+            return usageError(QStringLiteral("--%1 needs --mqtt").arg(option->names().first()));
+    }
+    if (parser.isSet(mqttOption)) {
+        QString why;
+        options.mqttUrl = parser.value(mqttOption);
+        options.mqtt = parseMqttUrl(options.mqttUrl, &why);
+        if (!options.mqtt)
+            return usageError(QStringLiteral("--mqtt: %1").arg(why));
+        MqttSettings &mqtt = *options.mqtt;
+        if (parser.isSet(mqttCaOption)) {
+            if (!mqtt.tls)
+                return usageError(QStringLiteral("--mqtt-ca needs an mqtts:// broker"));
+            mqtt.caFile = parser.value(mqttCaOption);
+        }
+        mqtt.user = parser.value(mqttUserOption);
+        if (parser.isSet(mqttPasswordOption)) {
+            if (mqtt.user.isEmpty())
+                return usageError(QStringLiteral("--mqtt-password-file needs --mqtt-user"));
+            QFile file(parser.value(mqttPasswordOption));
+            if (!file.open(QIODevice::ReadOnly))
+                return failure(QStringLiteral("cannot read the password file '%1': %2")
+                                   .arg(file.fileName(), file.errorString()));
+            // The first line, without its end: a file written by an editor ends with one.
+            mqtt.password = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+        }
+        if (parser.isSet(mqttTopicOption)) {
+            mqtt.topicPrefix = parser.value(mqttTopicOption);
+            // A reading's topic is built on it: a wildcard or an empty level would make it no
+            // topic at all, and the broker would cut the connection at the first reading.
+            if (mqtt.topicPrefix.isEmpty() || mqtt.topicPrefix.contains(QLatin1Char('+')) ||
+                mqtt.topicPrefix.contains(QLatin1Char('#')) || mqtt.topicPrefix.contains(QChar(0)) ||
+                mqtt.topicPrefix.endsWith(QLatin1Char('/')))
+                return usageError(QStringLiteral("--mqtt-topic must be a topic such as lab/oven, "
+                                                 "without + or # and not ending in /"));
+        }
+        mqtt.discovery = parser.isSet(mqttDiscoveryOption);
+        if (parser.isSet(mqttQueueOption)) {
+            bool ok = false;
+            mqtt.queueLimit = parser.value(mqttQueueOption).toLongLong(&ok);
+            if (!ok || mqtt.queueLimit < 1)
+                return usageError(QStringLiteral("--mqtt-queue must be a whole number of readings above 0"));
+        }
+    }
     return {LoggerOptionsResult::Outcome::Run, options, {}, 0};
 }
 

@@ -9,6 +9,7 @@
 #include "device/cardexchange.h"
 #include "device/portnumbering.h"
 #include "device/protocol.h"
+#include "logger/mqttpublisher.h"
 
 #include <QList>
 #include <QString>
@@ -65,6 +66,9 @@ struct LoggerOptions
     double alarmHysteresis = 0; // in each rule's unit
     int alarmDelay = 1;         // readings in a row that raise an alarm
     QString onAlarm;            // shell command run at each alarm raised or cleared; empty: none
+    // Every reading sent on to this broker as well; none without --mqtt.
+    std::optional<MqttSettings> mqtt;
+    QString mqttUrl; // as given, for the messages
 };
 
 struct LoggerOptionsResult

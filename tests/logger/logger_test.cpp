@@ -1,11 +1,15 @@
 // tervalo-log from the outside: its options, its exit status and messages, and the records it
 // writes, against the card simulator on a pseudo-terminal.
 
+#include "tests/support/mqttpeers.h"
 #include "tests/support/simulatorprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -80,6 +84,7 @@ private slots:
     void anUnpluggedCard();
     void severalCardsOnOneLine_data();
     void severalCardsOnOneLine();
+    void readingsReachTheBroker();
     void aBusyPortNamesItsHolder();
     void aDeviceLinkIsFollowedAtEveryReopen();
     void aFullDiskLosesWholeRecords();
@@ -209,6 +214,8 @@ void LoggerTest::refusedAtTheStart_data()
     row("the window's device unknown", {}, 1, "tervalo-log: the window has not stored which device its port is");
     row("log in a missing folder", {"--port", "1", "--log", "/nonexistent/folder/run.csv"}, 1,
         "cannot write the log '/nonexistent/folder/run.csv'");
+    row("broker address", {"--port", "1", "--mqtt", "broker.lab"}, 2,
+        "--mqtt: the broker address must be mqtt://host[:port] or mqtts://host[:port]\nTry");
 }
 
 void LoggerTest::refusedAtTheStart()
@@ -367,6 +374,73 @@ void LoggerTest::severalCardsOnOneLine()
         // The round ended at card 3: card 5 was not asked after it.
         QCOMPARE(requests.last(), QStringLiteral("t3ca"));
     }
+}
+
+// Three cards' readings through a real broker: each arrives once, in order, with the values its
+// record has; a broker that refuses the user stops the start.
+void LoggerTest::readingsReachTheBroker()
+{
+    REQUIRE_BROKER();
+    QTemporaryDir folder;
+    const int port = tervalo::test::freePort();
+    QVERIFY(QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                              {QStringLiteral("-c"), QStringLiteral("-b"), folder.filePath(QStringLiteral("users")),
+                               QStringLiteral("oven"), QStringLiteral("right")}) == 0);
+    tervalo::test::Broker broker(folder.path(), port);
+    QVERIFY(broker.start(QStringLiteral("allow_anonymous false\npassword_file %1/users").arg(folder.path())));
+    QFile password(folder.filePath(QStringLiteral("password")));
+    QVERIFY(password.open(QIODevice::WriteOnly));
+    password.write("right\n");
+    password.close();
+    tervalo::test::Subscriber subscriber(port, QStringLiteral("test/e2e/#"), nullptr, "oven", "right");
+    QTRY_VERIFY(subscriber.subscribed());
+    QVERIFY(m_sim->start({QStringLiteral("--address"), QStringLiteral("0,3,5")}));
+    const QStringList args{QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--address"),
+                           QStringLiteral("0,3,5"), QStringLiteral("--rate"), QStringLiteral("1sps"),
+                           QStringLiteral("--unit"), QStringLiteral("c"), QStringLiteral("--count"),
+                           QStringLiteral("3"), QStringLiteral("--mqtt"),
+                           QStringLiteral("mqtt://127.0.0.1:%1").arg(port), QStringLiteral("--mqtt-topic"),
+                           QStringLiteral("test/e2e"), QStringLiteral("--mqtt-user"), QStringLiteral("oven"),
+                           QStringLiteral("--mqtt-password-file")};
+
+    QProcess refused;
+    QFile wrong(folder.filePath(QStringLiteral("wrong")));
+    QVERIFY(wrong.open(QIODevice::WriteOnly));
+    wrong.write("wrong\n");
+    wrong.close();
+    start(refused, args + QStringList{wrong.fileName()});
+    QVERIFY(finished(refused, 15000));
+    QCOMPARE(refused.exitCode(), 1);
+    const QString said = QString::fromLocal8Bit(refused.readAllStandardError());
+    QVERIFY2(said.contains(QStringLiteral("tervalo-log: cannot publish to the broker: mqtt://127.0.0.1:%1: ").arg(port)), qPrintable(said));
+    QCOMPARE(m_sim->requests().size(), 0);
+
+    QProcess logger;
+    start(logger, args + QStringList{password.fileName()});
+    QVERIFY(finished(logger, 15000));
+    QCOMPARE(logger.exitCode(), 0);
+    const QString card = QFileInfo(m_sim->linkPath()).fileName();
+    QMap<QString, QStringList> printed;
+    for (const QByteArray &line : logger.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            printed[QString::fromLatin1(line.left(1))] << QString::fromLocal8Bit(line.mid(2));
+    }
+    for (const char *address : {"0", "3", "5"}) {
+        const QString topic = QStringLiteral("test/e2e/%1/%2/reading").arg(card, QLatin1String(address));
+        QTRY_COMPARE(subscriber.seqs(topic), (QList<int>{1, 2, 3}));
+        const QList<tervalo::test::Message> messages = subscriber.messages(topic);
+        for (int i = 0; i < 3; ++i) {
+            const QJsonArray channels = QJsonDocument::fromJson(messages[i].payload)[QLatin1String("channels")].toArray();
+            const QStringList items = printed[QLatin1String(address)].value(i).split(QLatin1Char(','));
+            QCOMPARE(channels.size(), 6);
+            for (int c = 0; c < 6; ++c)
+                QCOMPARE(channels[c][QLatin1String("value")].toDouble(), items.value(3 + c).toDouble());
+        }
+    }
+    QStringList status;
+    for (const tervalo::test::Message &m : subscriber.messages(QStringLiteral("test/e2e/status")))
+        status << QString::fromUtf8(m.payload);
+    QCOMPARE(status, QStringList({"online", "offline"}));
 }
 
 void LoggerTest::aBusyPortNamesItsHolder()

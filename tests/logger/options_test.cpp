@@ -76,6 +76,17 @@ QVariant field(const LoggerOptions &options, const QString &name)
         return options.alarmDelay;
     if (name == QLatin1String("onAlarm"))
         return options.onAlarm;
+    if (name == QLatin1String("mqtt")) {
+        if (!options.mqtt)
+            return QStringLiteral("none");
+        const MqttSettings &m = *options.mqtt;
+        return QStringLiteral("%1 %2 %3 ca=%4 user=%5 password=%6 prefix=%7 discovery=%8 queue=%9")
+            .arg(m.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), m.host)
+            .arg(m.port)
+            .arg(m.caFile, m.user, m.password, m.topicPrefix)
+            .arg(m.discovery)
+            .arg(m.queueLimit);
+    }
     QTest::qFail(qPrintable(QStringLiteral("no field %1").arg(name)), __FILE__, __LINE__);
     return {};
 }
@@ -127,6 +138,9 @@ void OptionsTest::initTestCase()
     QVERIFY(existing.open(QIODevice::WriteOnly));
     QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder")));
     QVERIFY(QFile::link(QStringLiteral("/dev/null"), m_dir.filePath(QStringLiteral("card"))));
+    QFile password(m_dir.filePath(QStringLiteral("password")));
+    QVERIFY(password.open(QIODevice::WriteOnly));
+    password.write(" s3cret \r\nsecond line\n");
     QCoreApplication::setApplicationName(QStringLiteral("tervalo-log"));
     QCoreApplication::setApplicationVersion(QStringLiteral("4.5.6"));
 }
@@ -205,6 +219,14 @@ void OptionsTest::accepted_data()
     row("alarms in the order given", {"--unit", "c", "--alarm", "ch6:open", "--alarm", "ch1>30.5"},
         "alarms", "ch6:open;ch1>30.5");
     row("no alarm", {}, "alarms", "");
+    row("no broker", {}, "mqtt", "none");
+    row("a broker", {"--mqtt", "mqtt://broker.lab"}, "mqtt",
+        "mqtt broker.lab 1883 ca= user= password= prefix= discovery=0 queue=300000");
+    // The first line of the file, without its line end (an editor leaves one), blanks kept.
+    row("a broker with TLS and a user", {"--mqtt", "mqtts://10.0.0.5:8884", "--mqtt-ca", "ca.pem",
+        "--mqtt-user", "oven", "--mqtt-password-file", "@dir@/password", "--mqtt-topic", "lab/oven",
+        "--mqtt-discovery", "--mqtt-queue", "10"}, "mqtt",
+        "mqtts 10.0.0.5 8884 ca=ca.pem user=oven password= s3cret  prefix=lab/oven discovery=1 queue=10");
     row("hysteresis", {"--alarm-hysteresis", "2.5"}, "alarmHysteresis", 2.5);
     row("hysteresis 0", {"--alarm-hysteresis", "0"}, "alarmHysteresis", 0.0);
     row("delay", {"--alarm-delay", "3"}, "alarmDelay", 3);
@@ -330,6 +352,23 @@ void OptionsTest::refused_data()
     row("delay 0", {"--alarm-delay", "0"}, 2, delay);
     row("delay with a fraction", {"--alarm-delay", "1.5"}, 2, delay);
     row("alarm command left empty", {"--on-alarm", " "}, 2, "--on-alarm names no command");
+    row("broker at a web address", {"--mqtt", "http://broker"}, 2,
+        "--mqtt: the broker address has the scheme \"http\": it must be mqtt:// or mqtts://");
+    row("a password in the address", {"--mqtt", "mqtt://oven:pw@broker"}, 2,
+        "--mqtt: the broker address cannot hold a user name or password");
+    row("a user without a broker", {"--mqtt-user", "oven"}, 2, "--mqtt-user needs --mqtt");
+    row("a CA without TLS", {"--mqtt", "mqtt://broker", "--mqtt-ca", "ca.pem"}, 2,
+        "--mqtt-ca needs an mqtts:// broker");
+    row("a password without a user", {"--mqtt", "mqtt://broker", "--mqtt-password-file", "@dir@/password"}, 2,
+        "--mqtt-password-file needs --mqtt-user");
+    row("a password file nobody wrote", {"--mqtt", "mqtt://broker", "--mqtt-user", "oven",
+        "--mqtt-password-file", "@dir@/none"}, 1,
+        "cannot read the password file '@dir@/none': No such file or directory");
+    const QString topic = QStringLiteral("--mqtt-topic must be a topic such as lab/oven, without + or # and not ending in /");
+    row("a wildcard in the topic", {"--mqtt", "mqtt://broker", "--mqtt-topic", "lab/+"}, 2, topic);
+    row("a topic ending in /", {"--mqtt", "mqtt://broker", "--mqtt-topic", "lab/"}, 2, topic);
+    row("an empty queue", {"--mqtt", "mqtt://broker", "--mqtt-queue", "0"}, 2,
+        "--mqtt-queue must be a whole number of readings above 0");
 }
 
 void OptionsTest::refused()
