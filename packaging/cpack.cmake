@@ -30,6 +30,7 @@ install(FILES ${tervalo_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # which adapter to log, if any, is the operator's choice. Both name /usr/bin/tervalo-log, where
 # the package puts it; an install under another prefix has to edit ExecStart=.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tervalo-log.service
+  ${CMAKE_CURRENT_LIST_DIR}/tervalo-log-mqtt.conf
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tervalo/examples)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tervalo-log@.service
   DESTINATION lib/systemd/system)

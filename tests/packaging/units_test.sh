@@ -26,8 +26,16 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failed=0
 
-for unit in "$@"; do
+for given in "$@"; do
+    # "unit+drop-in": the unit as systemd reads it with the drop-in, which comes after it and
+    # whose empty assignments clear what the unit set, as they would in the same file.
+    unit=${given%%+*}
     name=$(basename "$unit")
+    if [ "$given" != "$unit" ]; then
+        name="$name with $(basename "${given#*+}")"
+        cat "$unit" "${given#*+}" > "$scratch/$(basename "$unit")" 2>/dev/null || unit=/nonexistent
+        [ "$unit" = /nonexistent ] || unit="$scratch/$(basename "$unit")"
+    fi
     if [ ! -f "$unit" ]; then
         echo "FAIL $name: no such file"
         failed=1
