@@ -62,6 +62,10 @@
 #include <sys/resource.h>
 
 using namespace tervalo;
+using tervalo::bench::linkAnnounced;
+using tervalo::bench::loadAverage1;
+using tervalo::bench::parseResults;
+using tervalo::bench::Results;
 
 namespace {
 
@@ -134,27 +138,6 @@ private:
     const QElapsedTimer &m_clock;
 };
 
-double loadAverage1()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    return file.readAll().split(' ').value(0).toDouble();
-}
-
-using Results = std::map<QString, double>;
-
-Results parseResults(const QByteArray &output)
-{
-    Results results;
-    for (const QByteArray &line : output.split('\n')) {
-        const QList<QByteArray> words = line.trimmed().split(' ');
-        if (words.size() == 3 && words[0] == "result")
-            results[QString::fromLatin1(words[1])] = words[2].toDouble();
-    }
-    return results;
-}
-
 double median(std::vector<double> values)
 {
     if (values.empty())
@@ -196,18 +179,6 @@ Run runChild(const QString &program, const QStringList &args, double seconds)
     run.ok = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0 &&
              run.results.count(QStringLiteral("requests"));
     return run;
-}
-
-QString linkAnnounced(const QString &outputFile)
-{
-    QFile output(outputFile);
-    if (!output.open(QIODevice::ReadOnly))
-        return {};
-    for (const QByteArray &line : output.readAll().split('\n')) {
-        if (line.startsWith("READY "))
-            return QString::fromLocal8Bit(line.split(' ').value(1));
-    }
-    return {};
 }
 
 struct PairOptions

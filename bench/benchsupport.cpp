@@ -76,4 +76,35 @@ int openFileDescriptors()
                                                                QDir::NoDotAndDotDot).size());
 }
 
+QString linkAnnounced(const QString &outputFile)
+{
+    QFile output(outputFile);
+    if (!output.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &line : output.readAll().split('\n')) {
+        if (line.startsWith("READY "))
+            return QString::fromLocal8Bit(line.split(' ').value(1));
+    }
+    return {};
+}
+
+Results parseResults(const QByteArray &output)
+{
+    Results results;
+    for (const QByteArray &line : output.split('\n')) {
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        if (words.size() == 3 && words[0] == "result")
+            results[QString::fromLatin1(words[1])] = words[2].toDouble();
+    }
+    return results;
+}
+
+double loadAverage1()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    return file.readAll().split(' ').value(0).toDouble();
+}
+
 } // namespace tervalo::bench

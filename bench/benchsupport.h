@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <map>
+
 namespace tervalo::bench {
 
 // Settings and simulator links go to private temporary folders, so a run touches neither the
@@ -34,6 +36,16 @@ QString simulatorProgram();
 // output goes to a file, so that the lines it prints for every request do not wake this process
 // and count as the program's work.
 bool startSimulator(QProcess &sim, const QStringList &args, const QString &outputFile);
+
+// The link a simulator announced in its output file (its READY line); empty before that.
+QString linkAnnounced(const QString &outputFile);
+
+// The "result <key> <value>" lines every benchmark and reference program ends with.
+using Results = std::map<QString, double>;
+Results parseResults(const QByteArray &output);
+
+// The load average over the last minute, -1 where the system does not say.
+double loadAverage1();
 
 double peakRssMb();
 double currentRssMb();
