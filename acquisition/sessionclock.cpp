@@ -76,8 +76,11 @@ void SystemSessionClock::startTimeout()
 
 void SystemSessionClock::setTimeoutInterval(int ms)
 {
+    // Qt restarts a running timer given an interval: a new rate chosen while an answer is awaited
+    // must not give that answer longer.
     SessionClock::setTimeoutInterval(ms);
-    m_timeout->setInterval(ms);
+    if (m_timeout->interval() != ms)
+        m_timeout->setInterval(ms);
 }
 
 void SystemSessionClock::stopTimeout()

@@ -172,7 +172,7 @@ LoggerOptionsResult parseLoggerOptions(const QStringList &arguments, const Store
         QStringLiteral("keep-running"),
         QStringLiteral("Go on after a time-out or a lost device, reopening the same device."));
     const QCommandLineOption countOption(QStringLiteral("count"),
-                                         QStringLiteral("End after N readings."),
+                                         QStringLiteral("End after N readings (with several cards, N rounds)."),
                                          QStringLiteral("N"));
     const QCommandLineOption durationOption(
         QStringLiteral("duration"),
