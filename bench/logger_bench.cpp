@@ -37,6 +37,7 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -207,21 +208,56 @@ struct Subscriber
 {
     std::mutex lock;
     std::vector<double> latencyMs;
+    std::vector<double> referenceMs; // the reference publisher's, to the microsecond
     int received = 0;
+
+    static qint64 steadyNs()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 
     static void onMessage(mosquitto *, void *self, const mosquitto_message *message)
     {
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const qint64 nowNs = steadyNs();
         const QJsonObject reading =
             QJsonDocument::fromJson(QByteArray(static_cast<const char *>(message->payload), message->payloadlen)).object();
-        const QDateTime stamped = QDateTime::fromString(reading.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
         auto *subscriber = static_cast<Subscriber *>(self);
         const std::lock_guard guard(subscriber->lock);
+        if (reading.contains(QStringLiteral("ns"))) {
+            subscriber->referenceMs.push_back(double(nowNs - qint64(reading.value(QStringLiteral("ns")).toDouble())) / 1e6);
+            return;
+        }
+        const QDateTime stamped = QDateTime::fromString(reading.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
         ++subscriber->received;
         if (stamped.isValid())
             subscriber->latencyMs.push_back(double(now - stamped.toMSecsSinceEpoch()));
     }
 };
+
+// The broker's and the subscriber's share of the latency: messages of a reading's size, published
+// from this process at the same rate with QoS 1, stamped with the steady clock the subscriber
+// reads too, so to the microsecond.
+void referencePublisher(int port, int intervalMs, int count)
+{
+    mosquitto *client = mosquitto_new(nullptr, true, nullptr);
+    mosquitto_connect(client, "127.0.0.1", port, 30);
+    mosquitto_loop_start(client);
+    const QByteArray padding(300, 'x');
+    for (int i = 0; i < count; ++i) {
+        const QByteArray payload = "{\"ns\":" + QByteArray::number(Subscriber::steadyNs()) +
+                                   ",\"pad\":\"" + padding + "\"}";
+        mosquitto_publish(client, nullptr, "bench/reference/0/reading", int(payload.size()),
+                          payload.constData(), 1, false);
+        QThread::msleep(ulong(intervalMs));
+    }
+    QThread::msleep(500);
+    mosquitto_disconnect(client);
+    mosquitto_loop_stop(client, false);
+    mosquitto_destroy(client);
+}
 
 int mqttBench(const PrivateFolders &folders, double seconds, const QString &rate, int pairs, bool log)
 {
@@ -287,7 +323,9 @@ int mqttBench(const PrivateFolders &folders, double seconds, const QString &rate
             std::fflush(stdout);
         }
     }
-    QThread::msleep(500);
+    std::printf("  reference: the broker alone, %d messages\n", int(seconds * 1000) / *sampleRateInterval(rate));
+    std::fflush(stdout);
+    referencePublisher(port, *sampleRateInterval(rate), int(seconds * 1000) / *sampleRateInterval(rate));
     mosquitto_disconnect(client);
     mosquitto_loop_stop(client, false);
     mosquitto_destroy(client);
@@ -300,6 +338,11 @@ int mqttBench(const PrivateFolders &folders, double seconds, const QString &rate
     std::printf("  delivered %d of %d readings; time stamp -> subscriber: p50 %.0f ms, p99 %.0f ms, max %.0f ms\n\n",
                 subscriber.received, readingsA, percentile(subscriber.latencyMs, 0.5),
                 percentile(subscriber.latencyMs, 0.99), percentile(subscriber.latencyMs, 1.0));
+    std::printf("  reference publisher in this process -> subscriber: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n\n",
+                percentile(subscriber.referenceMs, 0.5), percentile(subscriber.referenceMs, 0.99),
+                percentile(subscriber.referenceMs, 1.0));
+    std::printf("result reference_latency_p50_ms %.6g\nresult reference_latency_p99_ms %.6g\n",
+                percentile(subscriber.referenceMs, 0.5), percentile(subscriber.referenceMs, 0.99));
     std::printf("result cpu_ms_per_reading_mqtt %.6g\nresult cpu_ms_per_reading_plain %.6g\nresult ratio_mqtt_plain %.6g\n",
                 a, b, b > 0 ? a / b : 0);
     std::printf("result delivered %d\nresult readings %d\nresult latency_p50_ms %.6g\nresult latency_p99_ms %.6g\n",
