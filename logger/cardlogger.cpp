@@ -116,12 +116,12 @@ bool CardLogger::startPublishing(const LoggerOptions &options, const QString &de
     m_mqttUrl = options.mqttUrl;
     m_mqtt = std::make_unique<MqttPublisher>(*options.mqtt);
     connect(m_mqtt.get(), &MqttPublisher::connectionChanged, this, &CardLogger::brokerChanged);
-    connect(m_mqtt.get(), &MqttPublisher::readingsDropped, this, [this](qint64 total) {
+    // Said once an outage: how many went is told at the end.
+    connect(m_mqtt.get(), &MqttPublisher::readingsDropped, this, [this] {
         if (!m_dropSaid)
             say(Level::Warning, QStringLiteral("the broker has been away too long: dropping the oldest "
                                                "readings kept for it: %1").arg(m_mqttUrl));
         m_dropSaid = true;
-        Q_UNUSED(total);
     });
     // Refused credentials or a certificate that does not verify will not mend themselves: the
     // run does not start. A broker that is merely not there yet is waited for.
