@@ -244,8 +244,21 @@ int secondsOfDay(const QString &text, const QLocale &locale)
     const auto says = [&text](const QString &word) {
         return !word.isEmpty() && text.contains(word, Qt::CaseInsensitive);
     };
-    const bool pm = says(locale.pmText()) || says(QStringLiteral("PM"));
-    const bool am = !pm && (says(locale.amText()) || says(QStringLiteral("AM")));
+    // The words of the locales whose times say them, whichever locale reads the log: a log
+    // written in Seoul or Cairo is read in Berlin too.
+    static const QList<QLocale> otherClocks{QLocale(QLocale::Korean), QLocale(QLocale::Arabic, QLocale::Egypt),
+                                            QLocale(QLocale::Chinese), QLocale(QLocale::Japanese)};
+    const auto saysOf = [&](QString (QLocale::*word)() const, const QString &english) {
+        if (says((locale.*word)()) || says(english))
+            return true;
+        for (const QLocale &other : otherClocks) {
+            if (says((other.*word)()))
+                return true;
+        }
+        return false;
+    };
+    const bool pm = saysOf(&QLocale::pmText, QStringLiteral("PM"));
+    const bool am = !pm && saysOf(&QLocale::amText, QStringLiteral("AM"));
     if (pm || am) {
         if (hour < 1 || hour > 12)
             return -1;
@@ -265,7 +278,9 @@ LogDateReader::LogDateReader(const QLocale &locale)
                QStringLiteral("dd/MM/yyyy"), QStringLiteral("M/d/yyyy"), QStringLiteral("M/d/yy"),
                QStringLiteral("d/M/yyyy"), QStringLiteral("d/M/yy"), QStringLiteral("yyyy/M/d"),
                QStringLiteral("d-M-yyyy"), QStringLiteral("d-M-yy"), QStringLiteral("yyyy.M.d"),
-               QStringLiteral("yy-MM-dd")})
+               QStringLiteral("yy-MM-dd"),
+               // The C locale's (a service's), with English month names, and Korea's.
+               QStringLiteral("d MMM yyyy"), QStringLiteral("yy. M. d.")})
 {
 }
 
@@ -292,8 +307,29 @@ QString LogDateReader::order(int form) const
     return order;
 }
 
-QDate LogDateReader::read(const QString &text)
+QDate LogDateReader::read(const QString &written)
 {
+    // Arabic locales write their own digits, with right-to-left marks between day, month and
+    // year, day first: read as plain digits, day first.
+    QString text;
+    bool rightToLeft = false;
+    for (const QChar c : written) {
+        if (c == QChar(0x200F) || c == QChar(0x061C) || c == QChar(0x200E))
+            rightToLeft = true;
+        else if (c.isDigit() && c.unicode() > 0x7F)
+            text += QChar(u'0' + c.digitValue());
+        else
+            text += c;
+    }
+    if (rightToLeft) {
+        for (const QString &dayFirst : {QStringLiteral("d/M/yyyy"), QStringLiteral("d/M/yy")}) {
+            const int form = int(m_forms.indexOf(dayFirst));
+            if (const QDate date = tryForm(form, text); date.isValid()) {
+                m_lastForm = form;
+                return date;
+            }
+        }
+    }
     if (m_lastForm >= -1) {
         if (const QDate date = tryForm(m_lastForm, text); date.isValid())
             return date;

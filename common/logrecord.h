@@ -90,7 +90,7 @@ class LogDateReader
 {
 public:
     explicit LogDateReader(const QLocale &locale = QLocale::system());
-    QDate read(const QString &text);
+    QDate read(const QString &written);
 
 private:
     QDate tryForm(int form, const QString &text) const;

@@ -47,18 +47,27 @@ void LogRecordTest::readsDateAndTime_data()
     QTest::addColumn<QLocale>("reader");
     QTest::addColumn<bool>("placed");
 
-    // As this program writes them, read back in the same locale and, where the form differs,
-    // in another.
-    const QList<std::pair<const char *, const char *>> locales = {
-        {"en_US", "en_US"}, {"de_DE", "de_DE"}, {"de_DE", "en_US"}, {"sv_SE", "en_US"},
-        {"en_GB", "en_GB"}, {"fr_FR", "fr_FR"}, {"ja_JP", "ja_JP"}, {"ko_KR", "ko_KR"},
-        {"zh_CN", "zh_CN"}, {"ar_EG", "ar_EG"}, {"en_US", "de_DE"}};
-    for (const auto &[writer, reader] : locales) {
-        QTest::addRow("%s read in %s", writer, reader)
-            << (recordPrefix(evening, QStringLiteral("c"), QLocale(QString::fromLatin1(writer)))
-                    .toUtf8() + items)
-            << QLocale(QString::fromLatin1(reader)) << true;
+    // As this program writes them in every locale it may run under ("C" is a service's, or a
+    // small board's), read back in every other: a log moves between machines.
+    const char *const writers[] = {"C", "en_US", "en_GB", "de_DE", "be_BY", "sv_SE", "fr_FR",
+                                   "ja_JP", "ko_KR", "zh_CN", "ar_EG"};
+    const char *const readers[] = {"C", "en_US", "en_GB", "de_DE", "be_BY"};
+    for (const char *writer : writers) {
+        for (const char *reader : readers) {
+            QTest::addRow("%s read in %s", writer, reader)
+                << (recordPrefix(evening, QStringLiteral("c"), QLocale(QString::fromLatin1(writer)))
+                        .toUtf8() + items)
+                << QLocale(QString::fromLatin1(reader)) << true;
+        }
     }
+    for (const char *reader : {"C", "de_DE"})
+        QTest::addRow("ISO time read in %s", reader)
+            << (recordPrefix(evening, QStringLiteral("c"), QLocale::c(), RecordTimeStyle::Iso).toUtf8() + items)
+            << QLocale(QString::fromLatin1(reader)) << true;
+    for (const char *writer : {"ja_JP", "ko_KR", "zh_CN", "ar_EG", "fr_FR"})
+        QTest::addRow("%s read in its own", writer)
+            << (recordPrefix(evening, QStringLiteral("c"), QLocale(QString::fromLatin1(writer))).toUtf8() + items)
+            << QLocale(QString::fromLatin1(writer)) << true;
     // Earlier versions wrote the long time format with its zone, sometimes after a comma.
     QTest::newRow("zone") << "07.12.26,20:56:55 MEZ,c," + items << QLocale(QLocale::English) << true;
     QTest::newRow("zone after comma")
