@@ -352,6 +352,64 @@ QDate LogDateReader::read(const QString &written)
 
 LogReader::LogReader(const QLocale &locale) : m_locale(locale), m_dates(locale) {}
 
+namespace {
+
+// The offset from UTC a time says at its end, as ISO 8601 writes it ("07:15:03.120+01:00"), in
+// seconds; nothing when it says none.
+std::optional<int> writtenOffset(QByteArrayView time)
+{
+    const auto digit = [&time](qsizetype i) { return time[i] >= '0' && time[i] <= '9'; };
+    const qsizetype at = time.size() - 6;
+    if (at < 1 || (time[at] != '+' && time[at] != '-') || !digit(at - 1) || time[at + 3] != ':' ||
+        !digit(at + 1) || !digit(at + 2) || !digit(at + 4) || !digit(at + 5))
+        return std::nullopt;
+    const int minutes = ((time[at + 1] - '0') * 10 + (time[at + 2] - '0')) * 60 +
+                        (time[at + 4] - '0') * 10 + (time[at + 5] - '0');
+    return (time[at] == '-' ? -60 : 60) * minutes;
+}
+
+// The seconds of the day of a time that differs from the one read before only in the digits of
+// its minutes, seconds or what follows them, worked out from those digits: reading the whole
+// text, with its words for the afternoon in several languages, costs as much as the rest of the
+// record. -1 when anything else differs (the hour, a word), and the text is read whole.
+int nextSeconds(QByteArrayView before, QByteArrayView now, int secondsBefore)
+{
+    if (before.size() != now.size())
+        return -1;
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    int run = -1;
+    bool inDigits = false;
+    std::array<int, 3> values{};
+    std::array<int, 3> lengths{};
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        const char was = before[i];
+        const char is = now[i];
+        if (isDigit(was) != isDigit(is))
+            return -1;
+        if (!isDigit(is)) {
+            if (was != is)
+                return -1;
+            inDigits = false;
+            continue;
+        }
+        if (!inDigits) {
+            ++run;
+            inDigits = true;
+        }
+        if (run == 0 && was != is)
+            return -1;
+        if (run > 0 && run < 3) {
+            values[size_t(run)] = values[size_t(run)] * 10 + (is - '0');
+            ++lengths[size_t(run)];
+        }
+    }
+    if (run < 2 || lengths[1] > 2 || lengths[2] > 2 || values[1] > 59 || values[2] > 59)
+        return -1;
+    return secondsBefore / 3600 * 3600 + values[1] * 60 + values[2];
+}
+
+} // namespace
+
 std::optional<double> LogReader::timeOf(const LogLine &line)
 {
     // A day's log has one date and three records a second: each text is read once and kept.
@@ -360,8 +418,9 @@ std::optional<double> LogReader::timeOf(const LogLine &line)
         m_lastDate = m_dates.read(QString::fromLocal8Bit(line.date));
     }
     if (line.time != m_lastTimeText) {
+        const int quick = m_lastSeconds >= 0 ? nextSeconds(m_lastTimeText, line.time, m_lastSeconds) : -1;
         m_lastTimeText = line.time.toByteArray();
-        m_lastSeconds = secondsOfDay(QString::fromLocal8Bit(line.time), m_locale);
+        m_lastSeconds = quick >= 0 ? quick : secondsOfDay(QString::fromLocal8Bit(line.time), m_locale);
     }
     if (!m_lastDate.isValid() || m_lastSeconds < 0)
         return std::nullopt;
@@ -372,8 +431,46 @@ std::optional<double> LogReader::timeOf(const LogLine &line)
     if (key != m_hourKey) {
         m_hourKey = key;
         m_hourStart = QDateTime(m_lastDate, QTime(hour, 0)).toMSecsSinceEpoch() / 1000.0;
+        // When the clock is put back in autumn, the hour comes twice, an hour apart: an hour on
+        // or back in real time the clock says this hour again. m_hourStart is made the first.
+        const auto saysThisHour = [&](double t) {
+            const QDateTime at = QDateTime::fromMSecsSinceEpoch(qint64(t * 1000));
+            return at.date() == m_lastDate && at.time().hour() == hour;
+        };
+        m_hourRepeats = true;
+        if (saysThisHour(m_hourStart - 3600))
+            m_hourStart -= 3600;
+        else if (!saysThisHour(m_hourStart + 3600))
+            m_hourRepeats = false;
     }
-    return m_hourStart + (m_lastSeconds - hour * 3600);
+    double placed = m_hourStart + (m_lastSeconds - hour * 3600);
+    if (m_hourRepeats)
+        placed = occurrence(placed, line.time);
+    if (m_previous) {
+        const double step = std::max(0.0, placed - *m_previous);
+        m_expectedStep = std::min(step, m_lastStep);
+        m_lastStep = step;
+    }
+    return placed;
+}
+
+double LogReader::occurrence(double first, QByteArrayView time) const
+{
+    const double second = first + 3600;
+    // A time that says its offset from UTC says which.
+    if (const std::optional<int> offset = writtenOffset(time)) {
+        constexpr qint64 epochDay = 2440588; // the Julian day of 1970-01-01
+        const double written = double(m_lastDate.toJulianDay() - epochDay) * 86400 + m_lastSeconds;
+        if (written - *offset == first || written - *offset == second)
+            return written - *offset;
+    }
+    // Otherwise the one that follows on from the record before as the records before did: the
+    // log is in time order, so after 02:59:59 summer time 02:00:00 is the second. A log that
+    // begins in the second pass has nothing to tell it by, and begins in the first.
+    if (!m_previous)
+        return first;
+    const double expected = *m_previous + m_expectedStep;
+    return std::abs(second - expected) <= std::abs(first - expected) ? second : first;
 }
 
 qsizetype LogReader::read(QByteArrayView bytes, const Sink &sink)

@@ -121,6 +121,9 @@ public:
 
 private:
     std::optional<double> timeOf(const LogLine &line);
+    // Which of the two times of an hour that came twice (first, or an hour later) a record's
+    // time is.
+    double occurrence(double first, QByteArrayView time) const;
 
     QLocale m_locale;
     LogDateReader m_dates;
@@ -130,7 +133,12 @@ private:
     int m_lastSeconds = -1;
     qint64 m_hourKey = -1;
     double m_hourStart = 0;
+    bool m_hourRepeats = false; // the clock was put back at its end, so it came twice
     std::optional<double> m_previous;
+    // From the record before to this one, as the last two steps foretell it: the shorter, so
+    // that neither a pause nor the first step alone foretells another.
+    double m_lastStep = 0;
+    double m_expectedStep = 0;
     std::vector<std::pair<LogRecord, QByteArray>> m_waiting;
     qint64 m_records = 0;
     qint64 m_unreadableLines = 0;

@@ -4,9 +4,11 @@
 
 #include "common/logrecord.h"
 
+#include <QScopeGuard>
 #include <QTest>
 
 #include <cmath>
+#include <ctime>
 
 using namespace tervalo;
 
@@ -35,10 +37,14 @@ class LogRecordTest : public QObject
 private slots:
     void readsDateAndTime_data();
     void readsDateAndTime();
+    void readsTimesInTurn_data();
+    void readsTimesInTurn();
     void readsItems_data();
     void readsItems();
     void placesUnreadableTimes_data();
     void placesUnreadableTimes();
+    void placesClockChanges_data();
+    void placesClockChanges();
 };
 
 void LogRecordTest::readsDateAndTime_data()
@@ -111,6 +117,41 @@ void LogRecordTest::readsDateAndTime()
     QCOMPARE(logReader.unplacedTimes(), placed ? 0 : 1);
 }
 
+void LogRecordTest::readsTimesInTurn_data()
+{
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<bool>("iso");
+    for (const char *writer : {"C", "en_US", "de_DE", "ko_KR", "ar_EG", "ja_JP"})
+        QTest::addRow("%s", writer) << QString::fromLatin1(writer) << false;
+    QTest::newRow("ISO") << QStringLiteral("C") << true;
+}
+
+void LogRecordTest::readsTimesInTurn()
+{
+    QFETCH(QString, writer);
+    QFETCH(bool, iso);
+
+    // A record a second across noon (AM to PM) and across an hour and a minute: each time is
+    // worked out from the one before where only its minutes and seconds changed.
+    const QLocale locale(writer);
+    QByteArray log;
+    std::vector<double> written;
+    for (const QTime from : {QTime(11, 59, 50), QTime(20, 58, 58)}) {
+        for (int s = 0; s < 75; ++s) {
+            const QDateTime when(QDate(2026, 12, 7), from.addSecs(s));
+            written.push_back(seconds(when));
+            log += recordPrefix(when, QStringLiteral("c"), locale,
+                                iso ? RecordTimeStyle::Iso : RecordTimeStyle::Locale).toUtf8() +
+                   items + "\r\n";
+        }
+    }
+    LogReader reader(QLocale::c());
+    const std::vector<LogRecord> records = readAll(reader, log);
+    QCOMPARE(records.size(), written.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        QCOMPARE(records[i].time, written[i]);
+}
+
 void LogRecordTest::readsItems_data()
 {
     QTest::addColumn<QByteArray>("rest"); // after the date and time
@@ -174,6 +215,78 @@ void LogRecordTest::placesUnreadableTimes()
     for (qsizetype i = 0; i < placed.size(); ++i)
         QCOMPARE(records[size_t(i)].time - start, double(placed[i]));
     QCOMPARE(reader.unplacedTimes(), times.count("x"));
+}
+
+void LogRecordTest::placesClockChanges_data()
+{
+    QTest::addColumn<QDateTime>("start"); // in UTC: the local times of the change repeat
+    QTest::addColumn<int>("stepMs");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<RecordTimeStyle>("style");
+    // How far the records of the repeated hour are put before their time.
+    QTest::addColumn<int>("early");
+    QTest::addColumn<int>("pause"); // minutes between the first record and the rest
+
+    // Berlin's clocks went from 03:00 summer time back to 02:00 on 25 October 2026, 01:00 UTC,
+    // and from 02:00 on to 03:00 on 29 March.
+    const auto utc = [](int month, int day, int hour, int minute) {
+        return QDateTime(QDate(2026, month, day), QTime(hour, minute), Qt::UTC);
+    };
+    const auto locale = RecordTimeStyle::Locale;
+    QTest::newRow("autumn, three a second")
+        << utc(10, 25, 0, 55) << 333 << 1800 << locale << 0 << 0;
+    QTest::newRow("autumn, begun in the repeated hour")
+        << utc(10, 25, 0, 30) << 60000 << 90 << locale << 0 << 0;
+    // 02:30 again an hour after 02:30 is the second: the steps before tell, but not a pause.
+    QTest::newRow("autumn, a reading an hour")
+        << utc(10, 24, 22, 30) << 3600000 << 6 << locale << 0 << 0;
+    QTest::newRow("autumn, a pause into the repeated hour")
+        << utc(10, 25, 0, 5) << 1000 << 600 << locale << 0 << 55;
+    QTest::newRow("autumn, begun in the second pass")
+        << utc(10, 25, 1, 30) << 1000 << 3600 << locale << 3600 << 0;
+    // An ISO time says its offset from UTC, and so which pass it is of.
+    QTest::newRow("autumn, ISO, begun in the second pass")
+        << utc(10, 25, 1, 30) << 1000 << 3600 << RecordTimeStyle::Iso << 0 << 0;
+    QTest::newRow("spring") << utc(3, 29, 0, 55) << 1000 << 600 << locale << 0 << 0;
+}
+
+void LogRecordTest::placesClockChanges()
+{
+    QFETCH(QDateTime, start);
+    QFETCH(int, stepMs);
+    QFETCH(int, records);
+    QFETCH(RecordTimeStyle, style);
+    QFETCH(int, early);
+    QFETCH(int, pause);
+    const auto realTime = [&](int i) {
+        return start.addMSecs(qint64(i) * stepMs - (i == 0 ? pause * 60000 : 0)).toLocalTime();
+    };
+
+    const std::optional<QByteArray> zone =
+        qEnvironmentVariableIsSet("TZ") ? std::optional(qgetenv("TZ")) : std::nullopt;
+    const auto restore = qScopeGuard([&zone] {
+        zone ? qputenv("TZ", *zone) : qunsetenv("TZ");
+        tzset();
+    });
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+
+    const QLocale german(QLocale::German, QLocale::Germany);
+    QByteArray log;
+    for (int i = 0; i < records; ++i)
+        log +=
+            recordPrefix(realTime(i), QStringLiteral("c"), german, style).toUtf8() + items + "\r\n";
+    LogReader reader(german);
+    const std::vector<LogRecord> placed = readAll(reader, log);
+    QCOMPARE(placed.size(), size_t(records));
+    for (int i = 0; i < records; ++i) {
+        const QDateTime when = realTime(i);
+        const bool repeated = when.date() == QDate(2026, 10, 25) && when.time().hour() == 2;
+        const double expected = double(when.toSecsSinceEpoch() - (repeated ? early : 0));
+        QVERIFY2(placed[size_t(i)].time == expected,
+                 qPrintable(when.toString(Qt::ISODate) +
+                            QStringLiteral(" off by %1 s").arg(placed[size_t(i)].time - expected)));
+    }
 }
 
 QTEST_GUILESS_MAIN(LogRecordTest)
