@@ -64,7 +64,8 @@ QLabel *rightAligned(QLabel *label)
 const QKeySequence menuShortcuts[] = {QKeySequence(Qt::CTRL | Qt::Key_X),
                                       QKeySequence(Qt::CTRL | Qt::Key_S),
                                       QKeySequence(Qt::CTRL | Qt::Key_G),
-                                      QKeySequence(Qt::CTRL | Qt::Key_H)};
+                                      QKeySequence(Qt::CTRL | Qt::Key_H),
+                                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H)};
 
 // Fahrenheit's option is 13 pixels high, less than a round indicator of the usual styles needs,
 // which would be cut at the bottom. The option grows about its middle until the indicator is
@@ -229,7 +230,7 @@ void frmMain::createMenus()
     mnuView = menuBar()->addMenu(QStringLiteral("&View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
     mnuGraph = action(mnuView, "mnuGraph", QStringLiteral("&Graph"), menuShortcuts[2]);
-    mnuHistory = action(mnuView, "mnuHistory", QStringLiteral("&History"));
+    mnuHistory = action(mnuView, "mnuHistory", QStringLiteral("&History"), menuShortcuts[4]);
 
     mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));

@@ -1,8 +1,9 @@
 #include "history/frmhistory.h"
 
-#include "common/seriescolours.h"
+#include "history/historystyle.h"
 
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <qcustomplot.h>
@@ -30,7 +31,10 @@ void frmHistory::createPlot()
     for (int c = 0; c < historyChannels; ++c) {
         QCPGraph *graph = plot->addGraph();
         graph->setName(QStringLiteral("Ch%1").arg(c + 1));
-        graph->setPen(QPen(seriesColours[size_t(c)], 1));
+        QPen pen(historyColours[size_t(c)], historyLineWidth);
+        pen.setCosmetic(false);
+        graph->setPen(pen);
+        graph->setScatterStyle(QCPScatterStyle(historyMarks[size_t(c)], historyColours[size_t(c)], 7));
     }
     // Thousands of points a line: smoothing their edges costs more than the rest of a redraw,
     // and at one reading a pixel it shows no difference.
@@ -63,6 +67,7 @@ void frmHistory::createPlot()
     plot->axisRect()->setRangeDrag(Qt::Horizontal);
     plot->axisRect()->setRangeZoom(Qt::Horizontal);
     plot->setMouseTracking(true);
+    plot->setFocusPolicy(Qt::StrongFocus);
     plot->installEventFilter(this);
     m_cursorLine = new QCPItemStraightLine(plot);
     m_cursorLine->setPen(QPen(Qt::gray, 1, Qt::DashLine));
@@ -70,6 +75,12 @@ void frmHistory::createPlot()
 
     connect(plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this,
             [this] { refreshLines(); });
+    // The lines have one point a column at most: worked out before the window had its size
+    // (opened while a large log is followed) they would be drawn with a few dozen columns.
+    connect(plot, &QCustomPlot::afterLayout, this, [this] {
+        if (plot->axisRect()->width() != m_linesColumns)
+            refreshLines();
+    });
     connect(plot->yAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, [this] {
         if (!m_adjusting)
             m_valueZoomed = true;
@@ -103,14 +114,12 @@ void frmHistory::appendLive(const LogRecord &record)
     const bool showsAll = !wasEmpty && range.lower <= m_data.span().first &&
                           range.upper >= lastBefore;
     m_data.add(record);
-    bool redo = wasEmpty || record.unit != unitBefore || record.time < lastBefore ||
+    bool redo = wasEmpty || m_data.shownUnit() != unitBefore || record.time < lastBefore ||
                 m_appended > appendedBeforeRefresh;
     if (!m_tail && m_memory && m_data.size() > m_memoryLimit + dropStep) {
         m_data.dropOldest(m_memoryLimit);
         redo = true;
     }
-    if (m_data.size() < 1000)
-        m_data.updateInterval();
     if (redo) {
         m_linesOnly = false;
         plot->yAxis->setLabel(QStringLiteral("Temperature ") + historyUnitName(m_data.shownUnit()));
@@ -129,13 +138,17 @@ void frmHistory::appendLive(const LogRecord &record)
         m_linesOnly = false; // the lines were just worked out: all of the plot changed
     // The new reading joins the end of the lines as it is; working out the whole line again for
     // every reading would cost more than the reading.
-    const double gap = m_data.gapLimit();
-    const bool broken = gap > 0 && record.time - lastBefore > gap;
+    const qsizetype last = m_data.size() - 1;
+    if (!m_data.shows(last)) {
+        updateStatus();
+        return; // raw counts among temperatures, or the other way round: drawn when chosen
+    }
+    const bool broken = m_data.gapBefore(last) || !m_data.shows(last - 1);
     double low = plot->yAxis->range().lower;
     double high = plot->yAxis->range().upper;
     for (int c = 0; c < historyChannels; ++c) {
         QCPGraph *graph = plot->graph(c);
-        const float v = record.values[size_t(c)];
+        const float v = m_data.value(last, c);
         if (broken)
             graph->addData(lastBefore + (record.time - lastBefore) / 2, qQNaN());
         graph->addData(record.time, double(v));
@@ -168,15 +181,24 @@ void frmHistory::refreshLines()
     if (m_extending)
         return;
     const QCPRange range = plot->xAxis->range();
-    const int columns = std::max(1, plot->axisRect()->width());
+    m_linesColumns = plot->axisRect()->width();
+    const int columns = std::max(1, m_linesColumns);
     const auto lines = decimateAll(m_data, range.lower, range.upper, columns);
-    for (int c = 0; c < historyChannels; ++c)
-        plot->graph(c)->setData(lines[size_t(c)].keys, lines[size_t(c)].values, true);
+    for (int c = 0; c < historyChannels; ++c) {
+        QCPGraph *graph = plot->graph(c);
+        graph->setData(lines[size_t(c)].keys, lines[size_t(c)].values, true);
+        // A mark about every 120 pixels along the line, each channel's a little apart from the
+        // others', so the marks do not pile up where the lines meet.
+        const qsizetype marks = std::max(1, columns / 120);
+        graph->setScatterSkip(int(std::max<qsizetype>(0, lines[size_t(c)].keys.size() / marks - 1)));
+    }
+    if (!m_compare.isEmpty() || plot->graphCount() > historyChannels)
+        refreshComparison(range.lower, range.upper, columns);
     m_appended = 0;
     auto ticker = plot->xAxis->ticker().dynamicCast<QCPAxisTickerDateTime>();
     if (ticker) {
         const double span = range.size();
-        ticker->setDateTimeFormat(span < 600              ? QStringLiteral("HH:mm:ss")
+        ticker->setDateTimeFormat(span < 600              ? QStringLiteral("HH:mm:ss\nd MMM")
                                   : span < 2 * 24 * 3600 ? QStringLiteral("HH:mm\nd MMM")
                                                           : QStringLiteral("d MMM\nyyyy"));
     }
@@ -189,7 +211,7 @@ void frmHistory::fitValues()
     const QCPRange range = plot->xAxis->range();
     double low = qInf();
     double high = -qInf();
-    for (int c = 0; c < historyChannels; ++c) {
+    for (int c = 0; c < plot->graphCount(); ++c) {
         QCPGraph *graph = plot->graph(c);
         if (!graph->visible())
             continue;
@@ -235,6 +257,10 @@ void frmHistory::toggleSeries(int channel)
     graph->setVisible(!graph->visible());
     if (QCPAbstractLegendItem *entry = plot->legend->itemWithPlottable(graph))
         entry->setTextColor(graph->visible() ? Qt::black : Qt::gray);
+    if (plot->graphCount() > historyChannels + channel)
+        plot->graph(historyChannels + channel)->setVisible(graph->visible() && !m_compare.isEmpty());
+    updateStatistics();
+    updateCursors();
     if (!m_valueZoomed)
         fitValues();
     plot->replot();
@@ -256,6 +282,8 @@ void frmHistory::showCursor(double x)
     QString text = QLocale().toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
                    when.toString(QStringLiteral("HH:mm:ss"));
     for (int c = 0; c < historyChannels; ++c) {
+        if (!plot->graph(c)->visible())
+            continue;
         const float v = m_data.value(i, c);
         // As the card wrote it: "23.4", "734".
         text += QStringLiteral("    Ch%1 %2").arg(c + 1).arg(
@@ -265,16 +293,83 @@ void frmHistory::showCursor(double x)
     plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
+bool frmHistory::keyMovesView(int key)
+{
+    QCPAxis *x = plot->xAxis;
+    const double size = x->range().size();
+    const auto [first, last] = m_data.span();
+    switch (key) {
+    case Qt::Key_Left:
+        x->moveRange(-size * 0.1);
+        break;
+    case Qt::Key_Right:
+        x->moveRange(size * 0.1);
+        break;
+    case Qt::Key_PageUp:
+        x->moveRange(-size * 0.9);
+        break;
+    case Qt::Key_PageDown:
+        x->moveRange(size * 0.9);
+        break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: // + without Shift on most keyboards
+    case Qt::Key_Up:
+        x->scaleRange(0.7, x->range().center());
+        break;
+    case Qt::Key_Minus:
+    case Qt::Key_Down:
+        x->scaleRange(1 / 0.7, x->range().center());
+        break;
+    case Qt::Key_Home:
+        x->setRange(first, first + size);
+        break;
+    case Qt::Key_End:
+        x->setRange(last - size, last);
+        break;
+    default:
+        return false;
+    }
+    plot->replot(QCustomPlot::rpQueuedReplot);
+    return true;
+}
+
 bool frmHistory::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == plot) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        // Shift and drag selects a range for the statistics; the view stays where it is.
+        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton &&
+            (mouse->modifiers() & Qt::ShiftModifier)) {
+            m_selectFrom = plot->xAxis->pixelToCoord(mouse->position().x());
+            return true;
+        }
+        if (m_selectFrom && (event->type() == QEvent::MouseMove ||
+                             event->type() == QEvent::MouseButtonRelease)) {
+            const double to = plot->xAxis->pixelToCoord(mouse->position().x());
+            const double from = *m_selectFrom;
+            if (event->type() == QEvent::MouseButtonRelease) {
+                m_selectFrom.reset();
+                // A click without a drag clears the range.
+                selectRange(std::abs(plot->xAxis->coordToPixel(from) - mouse->position().x()) < 3
+                                ? std::nullopt
+                                : std::optional(std::pair(from, to)));
+            } else {
+                m_rangeShade->setVisible(true);
+                m_rangeShade->topLeft->setCoords(std::min(from, to), 0);
+                m_rangeShade->bottomRight->setCoords(std::max(from, to), 1);
+                plot->replot(QCustomPlot::rpQueuedReplot);
+            }
+            return true;
+        }
         if (event->type() == QEvent::MouseButtonPress) {
             // Ctrl and drag draws the rubber band; a plain drag moves the view.
-            const auto *mouse = static_cast<QMouseEvent *>(event);
             plot->setSelectionRectMode((mouse->modifiers() & Qt::ControlModifier) ? QCP::srmZoom
                                                                                    : QCP::srmNone);
         } else if (event->type() == QEvent::MouseMove) {
             showCursor(plot->xAxis->pixelToCoord(static_cast<QMouseEvent *>(event)->position().x()));
+        } else if (event->type() == QEvent::KeyPress) {
+            if (keyMovesView(static_cast<QKeyEvent *>(event)->key()))
+                return true;
         }
     }
     return QWidget::eventFilter(watched, event);

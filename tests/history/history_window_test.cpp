@@ -5,12 +5,18 @@
 #include "device/cardreading.h"
 #include "history/frmhistory.h"
 #include "history/historykeeper.h"
+#include "history/markers.h"
 #include "output/datalogfile.h"
+#include "settings/registryfile.h"
 #include "tests/support/scripteddialog.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <qcustomplot.h>
@@ -100,6 +106,11 @@ class HistoryWindowTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        // Channel names go to a settings file of the test's own.
+        RegistryManagement::setStoreFile(m_settings.filePath(QStringLiteral("settings.reg")).toStdString());
+    }
     void zoomFitAndHide();
     void badFiles_data();
     void badFiles();
@@ -107,6 +118,12 @@ private slots:
     void exportsVisibleRecords();
     void exportsReadingsInMemory();
     void keeperFollowsLogging();
+    void readsLargeLogInBackground();
+    void linesFollowTheWindowSize();
+    void answersAboutARun();
+
+private:
+    QTemporaryDir m_settings;
 };
 
 void HistoryWindowTest::zoomFitAndHide()
@@ -142,9 +159,10 @@ void HistoryWindowTest::zoomFitAndHide()
     w.wheel(-1);
     QCOMPARE(w.y(), chosen);
 
-    // The cursor reads the values under the mouse.
+    // The cursor reads the values under the mouse, of the channels shown.
     w.mouse(QEvent::MouseMove, frame.center(), Qt::NoButton, {});
-    QVERIFY(w.window->lblCursor->text().contains(QStringLiteral("Ch6 9000")));
+    QVERIFY2(w.window->lblCursor->text().contains(QStringLiteral("Ch5 ")), qPrintable(w.window->lblCursor->text()));
+    QVERIFY(!w.window->lblCursor->text().contains(QStringLiteral("Ch6")));
 
     w.window->cmdFit->click();
     QCOMPARE(w.x(), QCPRange(t0, t0 + 599));
@@ -226,17 +244,21 @@ void HistoryWindowTest::followsLog()
 void HistoryWindowTest::exportsVisibleRecords()
 {
     Window w;
-    // Ten records in Fahrenheit among Celsius: left out of the view and of the export.
-    writeFile(w.log, records(0, 100) + records(100, 110, 'f') + records(110, 600));
+    // Ten records in Fahrenheit among Celsius are shown converted and exported as logged; ten
+    // of raw counts are left out of both.
+    writeFile(w.log, records(0, 100) + records(100, 110, 'f') + records(110, 120, 'r') +
+                         records(120, 600));
     w.window->openFile(w.log);
-    QVERIFY(w.window->lblStatus->text().contains(QStringLiteral("10 records in other units")));
+    QVERIFY2(w.window->lblStatus->text().contains(QStringLiteral("10 of them logged in Fahrenheit")) &&
+                 w.window->lblStatus->text().contains(QStringLiteral("10 records of raw counts left out")),
+             qPrintable(w.window->lblStatus->text()));
     const double t0 = double(start.toSecsSinceEpoch());
     w.window->plot->xAxis->setRange(t0 + 95, t0 + 299);
     const QString out = w.dir.filePath(QStringLiteral("part.csv"));
     QVERIFY(w.window->exportCsv(out));
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), records(95, 100) + records(110, 300));
+    QCOMPARE(file.readAll(), records(95, 100) + records(100, 110, 'f') + records(120, 300));
 
     // The same view as a picture or a page, by the name's ending.
     auto dialog = std::make_unique<ScriptedDialog>();
@@ -257,7 +279,7 @@ void HistoryWindowTest::exportsReadingsInMemory()
     Window w; // for its folder
     HistoryKeeper keeper;
     for (int i = 0; i < 20; ++i)
-        keeper.readingTaken(reading(i, i == 13 ? 'f' : 'c'));
+        keeper.readingTaken(reading(i, i == 13 ? 'r' : 'c'));
     keeper.mnuHistory_Click();
     frmHistory *window = keeper.window();
     QCOMPARE(window->fileName(), QString());
@@ -268,7 +290,7 @@ void HistoryWindowTest::exportsReadingsInMemory()
     QVERIFY(window->exportCsv(out));
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), records(5, 13) + records(14, 15)); // 13 in Fahrenheit, left out
+    QCOMPARE(file.readAll(), records(5, 13) + records(14, 15)); // 13 in raw counts, left out
 }
 
 void HistoryWindowTest::keeperFollowsLogging()
@@ -318,6 +340,164 @@ void HistoryWindowTest::keeperFollowsLogging()
 
     window->close();
     QTRY_VERIFY(!keeper.window());
+}
+
+void HistoryWindowTest::readsLargeLogInBackground()
+{
+    Window w;
+    const int total = 60000;
+    writeFile(w.log, records(0, total));
+    w.window->backgroundLoadBytes = 0;
+
+    // A timer on the window's thread keeps firing while the log is read.
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longest = 0;
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+        ++ticks;
+    });
+    QSignalSpy loaded(w.window.get(), &frmHistory::loaded);
+    w.window->followFile(w.log);
+    clock.start();
+    timer.start();
+    QVERIFY(w.window->loading());
+    QVERIFY(w.window->prgLoad->isVisible() && w.window->cmdCancel->isVisible());
+    QVERIFY(loaded.wait(60000));
+    timer.stop();
+    QCOMPARE(w.window->data().size(), total);
+    QVERIFY(!w.window->prgLoad->isVisible());
+    QVERIFY(ticks > 3);
+    QVERIFY2(longest < 100, qPrintable(QString::number(longest)));
+    // Followed on from where the read ended.
+    QCOMPARE(appendLogRecord(w.log, record(total)), 0);
+    w.window->readingTaken({}, w.log);
+    QCOMPARE(w.window->data().size(), total + 1);
+
+    // Cancelled: what was read stays, and the window no longer follows the log.
+    w.window->followFile(w.log);
+    w.window->cmdCancel->click();
+    QVERIFY(loaded.wait(60000));
+    QVERIFY(!w.window->loading());
+    QVERIFY(!w.window->following());
+    QVERIFY(w.window->data().size() <= total + 1);
+    QVERIFY2(w.window->lblStatus->text().contains(QStringLiteral("cancelled")),
+             qPrintable(w.window->lblStatus->text()));
+
+    // Closing the window while a log is read waits for the read to stop.
+    w.window->followFile(w.log);
+    w.window.reset();
+    QVERIFY(w.messages.isEmpty());
+}
+
+void HistoryWindowTest::linesFollowTheWindowSize()
+{
+    // Opened while a long log is followed: the lines are worked out before the window has its
+    // size, and again once it has it.
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("log.csv"));
+    writeFile(log, records(0, 20000));
+    frmHistory window;
+    window.followFile(log);
+    window.resize(900, 600);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.plot->replot();
+    // Up to four points a column: far more than the few dozen columns of a window not laid out.
+    QVERIFY2(window.plot->graph(0)->dataCount() > 4 * window.plot->axisRect()->width() / 2,
+             qPrintable(QString::number(window.plot->graph(0)->dataCount())));
+}
+
+void HistoryWindowTest::answersAboutARun()
+{
+    Window w;
+    writeFile(w.log, records(0, 600));
+    w.window->openFile(w.log);
+    const double t0 = double(start.toSecsSinceEpoch());
+    frmHistory &window = *w.window;
+
+    // The keys move and zoom in time.
+    window.plot->setFocus();
+    QTest::keyClick(window.plot, Qt::Key_Plus);
+    QVERIFY(std::abs(w.x().size() - 599 * 0.7) < 1e-3);
+    QTest::keyClick(window.plot, Qt::Key_Home);
+    QCOMPARE(w.x().lower, t0);
+    QTest::keyClick(window.plot, Qt::Key_Right);
+    QVERIFY(std::abs(w.x().lower - (t0 + 599 * 0.07)) < 1e-3);
+    QTest::keyClick(window.plot, Qt::Key_End);
+    QVERIFY(std::abs(w.x().upper - (t0 + 599)) < 1e-3);
+
+    // Shown in Fahrenheit: channel 2 reads 100 + i °C.
+    window.setShownUnit('f');
+    QCOMPARE(window.data().value(50, 1), 150 * 1.8f + 32);
+    QVERIFY(window.plot->yAxis->label().contains(QStringLiteral("Fahrenheit")));
+    window.setShownUnit('c');
+
+    // A range, its statistics, named channels, and the text copied.
+    window.setChannelNames({QStringLiteral("top shelf"), {}, {}, {}, {}, {}});
+    QCOMPARE(window.plot->graph(0)->name(), QStringLiteral("Ch1 top shelf"));
+    window.txtThreshold->setText(QStringLiteral("150"));
+    window.selectRange(std::pair(t0 + 100, t0 + 200));
+    QVERIFY(window.statsPanel->isVisibleTo(&window));
+    QCOMPARE(window.statistics().channels[0].count, 101);
+    QCOMPARE(window.statistics().channels[0].above, 50.0); // channel 1 is 100..200, above 150
+    QString copied;
+    window.copyText = [&copied](const QString &text) { copied = text; };
+    window.cmdCopyStats->click();
+    QVERIFY2(copied.contains(QStringLiteral("Ch1 top shelf")), qPrintable(copied));
+
+    // Two cursors: 60 s apart, every channel rising 60, a ramp of 60 a minute.
+    window.setCursor(0, t0 + 10);
+    window.setCursor(1, t0 + 70);
+    QCOMPARE(window.cursorDifference().dt, 60.0);
+    QCOMPARE(window.cursorDifference().ratePerMinute[2], 60.0);
+    QVERIFY(window.lblCursors->text().contains(QStringLiteral("60.000")));
+
+    // A marker goes to the file beside the log, never into it, and comes back with the log.
+    const QByteArray logged = records(0, 600);
+    window.askMarkerText = [](double) { return QStringLiteral("door opened, ü"); };
+    QVERIFY(window.addMarker(t0 + 300, QStringLiteral("door opened, ü")));
+    QVERIFY(QFile::exists(markerFileName(w.log)));
+    QFile logFile(w.log);
+    QVERIFY(logFile.open(QIODevice::ReadOnly));
+    QCOMPARE(logFile.readAll(), logged);
+    window.openFile(w.log);
+    QCOMPARE(window.markers().size(), 1);
+    QCOMPARE(window.markers()[0].text, QStringLiteral("door opened, ü"));
+
+    // A second run an hour later, with the same marker 100 s from its start: aligned on its
+    // start, then on the marker.
+    const QString other = w.dir.filePath(QStringLiteral("other.csv"));
+    QByteArray later;
+    for (int i = 3600; i < 3900; ++i)
+        later += record(i);
+    writeFile(other, later);
+    QVERIFY(writeMarkers(markerFileName(other), {{t0 + 3700, QStringLiteral("door opened, ü")}}));
+    window.compareWith(other);
+    QCOMPARE(window.comparisonShift(), -3600.0);
+    QVERIFY(window.plot->graphCount() == 12 && window.plot->graph(6)->dataCount() > 0);
+    QCOMPARE(window.plot->graph(6)->data()->constBegin()->key, t0);
+    window.alignComparison(QStringLiteral("door opened, ü"));
+    QCOMPARE(window.comparisonShift(), -3400.0);
+    QVERIFY(window.lblStatus->text().contains(QStringLiteral("aligned on the marker")));
+
+    // The report: a PDF page with the range's statistics.
+    window.selectRange(std::pair(t0 + 100, t0 + 200));
+    const ReportContent content = window.reportContent();
+    QCOMPARE(content.statsTable.size(), 7);
+    QVERIFY(content.channelLines.contains(QStringLiteral("Ch1 top shelf (°C)")));
+    QCOMPARE(content.markers.size(), 1);
+    const QString pdf = w.dir.filePath(QStringLiteral("report.pdf"));
+    QVERIFY(window.exportReportPdf(pdf));
+    QFile report(pdf);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QCOMPARE(report.read(4), QByteArray("%PDF"));
+    window.setChannelNames({});
+    QVERIFY(w.messages.isEmpty());
 }
 
 QTEST_MAIN(HistoryWindowTest)
