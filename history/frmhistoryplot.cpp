@@ -182,6 +182,16 @@ void frmHistory::refreshLines()
         return;
     const QCPRange range = plot->xAxis->range();
     m_linesColumns = plot->axisRect()->width();
+    // QCustomPlot draws a line of exactly 1 as one device pixel, which is fast but hairline-thin
+    // on a screen of twice the density; a hair more than 1 is scaled with the screen.
+    const double width = plot->devicePixelRatioF() > 1.0 ? historyLineWidth * 1.01 : historyLineWidth;
+    for (int c = 0; c < plot->graphCount(); ++c) {
+        QPen pen = plot->graph(c)->pen();
+        if (pen.widthF() != width) {
+            pen.setWidthF(width);
+            plot->graph(c)->setPen(pen);
+        }
+    }
     const int columns = std::max(1, m_linesColumns);
     const auto lines = decimateAll(m_data, range.lower, range.upper, columns);
     for (int c = 0; c < historyChannels; ++c) {
