@@ -7,11 +7,18 @@
 #include "device/cardreading.h"
 #include "history/frmhistory.h"
 #include "history/historykeeper.h"
+#include "history/historystats.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QProgressBar>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <qcustomplot.h>
 
@@ -115,11 +122,12 @@ void zoomPanStep(QCPAxis *x, int i)
         x->scaleRange(1 / 0.7, x->range().center());
 }
 
-void measureFile(const QString &log, qint64 records, int steps, const QString &picture)
+void measureFile(const QString &log, qint64 records, int steps, const QString &picture,
+                 bool written)
 {
     const QDateTime start = logStart();
     QElapsedTimer clock;
-    const qint64 bytes = writeLog(log, records, start);
+    const qint64 bytes = written ? QFileInfo(log).size() : writeLog(log, records, start);
     std::printf("log of %lld records, %.1f MB; load %.2f\n", records, double(bytes) / 1e6,
                 loadAverage());
     const double rssBefore = bench::currentRssMb();
@@ -131,15 +139,37 @@ void measureFile(const QString &log, qint64 records, int steps, const QString &p
     window.resize(1200, 700);
     window.show();
     QCoreApplication::processEvents();
+    // A timer on the window's thread, as a user's clicks would be: the longest wait between
+    // two of its ticks is how long the window left a click unanswered.
+    QElapsedTimer ticks;
+    qint64 lastTick = 0;
+    qint64 longestWait = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        longestWait = std::max(longestWait, ticks.elapsed() - lastTick);
+        lastTick = ticks.elapsed();
+    });
+    int progressShown = 0;
+    QObject::connect(window.prgLoad, &QProgressBar::valueChanged, [&] { ++progressShown; });
     clock.start();
+    ticks.start();
+    timer.start();
     window.openFile(log);
+    if (window.loading()) {
+        QEventLoop wait;
+        QObject::connect(&window, &frmHistory::loaded, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
     window.plot->replot();
     window.repaint();
     result("open_and_show_ms", double(clock.nsecsElapsed()) / 1e6);
+    longestWait = std::max(longestWait, ticks.elapsed() - lastTick);
+    timer.stop();
+    result("window_longest_wait_ms", double(longestWait));
+    result("progress_updates", progressShown);
     result("rss_mb", bench::currentRssMb());
     result("rss_added_mb", bench::currentRssMb() - rssBefore);
-    if (!picture.isEmpty())
-        window.grab().save(picture);
 
     // Zoom and pan steps as the wheel and a drag make them: the range changes, the lines are
     // worked out for it and the plot is drawn.
@@ -156,6 +186,32 @@ void measureFile(const QString &log, qint64 records, int steps, const QString &p
     result("zoom_pan_step_p50_ms", percentile(stepMs, 0.5));
     result("zoom_pan_step_p99_ms", percentile(stepMs, 0.99));
     result("zoom_pan_lines_p99_ms", percentile(linesMs, 0.99)); // working out the lines only
+
+    // Statistics of the whole log with a threshold, alone and as the window shows them.
+    const auto [first, last] = window.data().span();
+    std::vector<double> statsMs;
+    for (int i = 0; i < 5; ++i) {
+        clock.restart();
+        const RangeStats stats = rangeStats(window.data(), first, last, 250.0);
+        statsMs.push_back(double(clock.nsecsElapsed()) / 1e6);
+        if (stats.channels[0].count == 0)
+            std::printf("no readings in the statistics\n");
+    }
+    result("stats_whole_range_ms", percentile(statsMs, 0.5));
+    clock.restart();
+    window.selectRange(std::pair(first, last));
+    window.plot->replot();
+    result("stats_in_window_ms", double(clock.nsecsElapsed()) / 1e6);
+    if (!picture.isEmpty()) {
+        // As a user sees it after a Fit, a threshold typed and a range selected.
+        window.cmdFit->click();
+        window.txtThreshold->setText(QStringLiteral("250"));
+        window.selectRange(std::pair(first + (last - first) * 0.3, first + (last - first) * 0.6));
+        window.setCursor(0, first + (last - first) * 0.35);
+        window.setCursor(1, first + (last - first) * 0.45);
+        QCoreApplication::processEvents();
+        window.grab().save(picture);
+    }
     window.close();
 }
 
@@ -263,6 +319,10 @@ int main(int argc, char *argv[])
     options.addOption({QStringLiteral("write-log"),
                        QStringLiteral("Only write a simulated log of --records to file."),
                        QStringLiteral("file")});
+    options.addOption({QStringLiteral("log"),
+                       QStringLiteral("Open this log (written before with --write-log) instead of "
+                                      "writing one."),
+                       QStringLiteral("file")});
     options.addOption({QStringLiteral("part"),
                        QStringLiteral("file (open a log, zoom and pan), memory (readings kept in "
                                       "memory, live records) or both, each measured from a fresh "
@@ -287,10 +347,12 @@ int main(int argc, char *argv[])
                          options.value(QStringLiteral("steps")).toInt());
         return 0;
     }
-    if (part != QLatin1String("memory"))
-        measureFile(dir.filePath(QStringLiteral("furnace.csv")), records,
-                    options.value(QStringLiteral("steps")).toInt(),
-                    options.value(QStringLiteral("picture")));
+    if (part != QLatin1String("memory")) {
+        const bool written = options.isSet(QStringLiteral("log"));
+        measureFile(written ? options.value(QStringLiteral("log")) : dir.filePath(QStringLiteral("furnace.csv")),
+                    records, options.value(QStringLiteral("steps")).toInt(),
+                    options.value(QStringLiteral("picture")), written);
+    }
     const int appends = options.value(QStringLiteral("appends")).toInt();
     if (part != QLatin1String("file") && appends > 0)
         measureMemory(records, appends);
