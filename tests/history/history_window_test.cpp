@@ -5,6 +5,7 @@
 #include "device/cardreading.h"
 #include "history/frmhistory.h"
 #include "history/historykeeper.h"
+#include "history/historystyle.h"
 #include "history/markers.h"
 #include "output/datalogfile.h"
 #include "settings/registryfile.h"
@@ -20,6 +21,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <qcustomplot.h>
+
+#include <cmath>
+#include <set>
 
 using namespace tervalo;
 
@@ -121,6 +125,8 @@ private slots:
     void readsLargeLogInBackground();
     void linesFollowTheWindowSize();
     void answersAboutARun();
+    void coloursStayApart_data();
+    void coloursStayApart();
 
 private:
     QTemporaryDir m_settings;
@@ -498,6 +504,57 @@ void HistoryWindowTest::answersAboutARun()
     QCOMPARE(report.read(4), QByteArray("%PDF"));
     window.setChannelNames({});
     QVERIFY(w.messages.isEmpty());
+}
+
+void HistoryWindowTest::coloursStayApart_data()
+{
+    // How the colours look with each common colour-vision deficiency, simulated on linear RGB
+    // (Machado, Oliveira and Fernandes 2009, severity 1).
+    using Matrix = std::array<std::array<double, 3>, 3>;
+    QTest::addColumn<Matrix>("vision");
+    QTest::newRow("normal") << Matrix{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    QTest::newRow("deuteranopia") << Matrix{{{0.367322, 0.860646, -0.227968},
+                                             {0.280085, 0.672501, 0.047413},
+                                             {-0.011820, 0.042940, 0.968881}}};
+    QTest::newRow("protanopia") << Matrix{{{0.152286, 1.052583, -0.204868},
+                                           {0.114503, 0.786281, 0.099216},
+                                           {-0.003882, -0.048116, 1.051998}}};
+    QTest::newRow("tritanopia") << Matrix{{{1.255528, -0.076749, -0.178779},
+                                           {-0.078411, 0.930809, 0.147602},
+                                           {0.004733, 0.691367, 0.303900}}};
+}
+
+void HistoryWindowTest::coloursStayApart()
+{
+    using Matrix = std::array<std::array<double, 3>, 3>;
+    QFETCH(Matrix, vision);
+    // CIELAB of a colour as seen: a difference of about 20 is clearly two colours, under 10 is
+    // easily taken for one (the six colours before were 7 apart with deuteranopia, 5 with
+    // protanopia).
+    const auto lab = [&vision](const QColor &colour) {
+        const auto linear = [](double c) {
+            return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        const std::array<double, 3> rgb{linear(colour.redF()), linear(colour.greenF()), linear(colour.blueF())};
+        std::array<double, 3> seen{};
+        for (size_t r = 0; r < 3; ++r)
+            seen[r] = std::clamp(vision[r][0] * rgb[0] + vision[r][1] * rgb[1] + vision[r][2] * rgb[2], 0.0, 1.0);
+        const double x = (0.4124 * seen[0] + 0.3576 * seen[1] + 0.1805 * seen[2]) / 0.95047;
+        const double y = 0.2126 * seen[0] + 0.7152 * seen[1] + 0.0722 * seen[2];
+        const double z = (0.0193 * seen[0] + 0.1192 * seen[1] + 0.9505 * seen[2]) / 1.08883;
+        const auto f = [](double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116; };
+        return std::array<double, 3>{116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z))};
+    };
+    for (size_t a = 0; a < historyColours.size(); ++a) {
+        for (size_t b = a + 1; b < historyColours.size(); ++b) {
+            const auto p = lab(historyColours[a]);
+            const auto q = lab(historyColours[b]);
+            const double distance = std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+            QVERIFY2(distance > 20, qPrintable(QStringLiteral("Ch%1 and Ch%2: %3").arg(a + 1).arg(b + 1).arg(distance)));
+        }
+    }
+    // And a mark of its own for every channel, for paper in grey.
+    QCOMPARE(std::set(historyMarks.begin(), historyMarks.end()).size(), historyMarks.size());
 }
 
 QTEST_MAIN(HistoryWindowTest)
