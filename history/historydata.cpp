@@ -367,6 +367,29 @@ std::array<PlotLine, historyChannels> decimateAll(const HistoryData &data, doubl
     {
         qsizetype first = -1, low = -1, high = -1, last = -1;
         float lowValue = 0, highValue = 0;
+
+        // Takes in readings from first to last whose lowest and highest are given.
+        void take(qsizetype from, qsizetype lowest, float lowestValue, qsizetype highest,
+                  float highestValue, qsizetype to)
+        {
+            if (first < 0) {
+                first = from;
+                low = lowest;
+                high = highest;
+                lowValue = lowestValue;
+                highValue = highestValue;
+            } else {
+                if (lowestValue < lowValue) {
+                    low = lowest;
+                    lowValue = lowestValue;
+                }
+                if (highestValue > highValue) {
+                    high = highest;
+                    highValue = highestValue;
+                }
+            }
+            last = to;
+        }
     };
     std::array<Column, historyChannels> columns;
     const auto flush = [&](int c) {
@@ -428,46 +451,16 @@ std::array<PlotLine, historyChannels> decimateAll(const HistoryData &data, doubl
             const auto &[first, low, high, last] = block.kept[size_t(c)];
             const float lowValue = inShownUnit(data.storedValue(low, c), convert);
             const float highValue = inShownUnit(data.storedValue(high, c), convert);
-            Column &col = columns[size_t(c)];
-            if (col.first < 0) {
-                col.first = first;
-                col.low = low;
-                col.high = high;
-                col.lowValue = lowValue;
-                col.highValue = highValue;
-            } else {
-                if (lowValue < col.lowValue) {
-                    col.low = low;
-                    col.lowValue = lowValue;
-                }
-                if (highValue > col.highValue) {
-                    col.high = high;
-                    col.highValue = highValue;
-                }
-            }
-            col.last = last;
+            columns[size_t(c)].take(first, low, lowValue, high, highValue, last);
         }
     };
     const auto takeRecord = [&](qsizetype i, double t, auto convert) {
         for (int c = 0; c < historyChannels; ++c) {
             const float v = inShownUnit(data.storedValue(i, c), convert);
-            Column &col = columns[size_t(c)];
-            if (std::isnan(v)) {
+            if (std::isnan(v))
                 breakLine(c, t);
-            } else if (col.first < 0) {
-                col.first = col.low = col.high = col.last = i;
-                col.lowValue = col.highValue = v;
-            } else {
-                if (v < col.lowValue) {
-                    col.low = i;
-                    col.lowValue = v;
-                }
-                if (v > col.highValue) {
-                    col.high = i;
-                    col.highValue = v;
-                }
-                col.last = i;
-            }
+            else
+                columns[size_t(c)].take(i, i, v, i, v, i);
         }
     };
 
