@@ -198,7 +198,8 @@ void frmHistory::load(const QString &fileName, bool following)
     prgLoad->setFormat(QStringLiteral("Reading %1: %p%").arg(QFileInfo(fileName).fileName()));
     prgLoad->setVisible(true);
     cmdCancel->setVisible(true);
-    m_loader.start(fileName);
+    // The unit chosen may not be the latest record's: then the window works the lines out.
+    m_loader.start(fileName, cmbUnit->currentData().toInt() == 0 ? plot->axisRect()->width() : 0);
     updateStatus();
 }
 
@@ -248,7 +249,12 @@ void frmHistory::loadFinished(const std::shared_ptr<LoadedLog> &log)
         break;
     }
     m_loadNote.clear();
+    if (log->columns > 0) {
+        m_preparedColumns = log->columns;
+        m_preparedLines = std::move(log->lines);
+    }
     afterLoad();
+    m_preparedColumns = 0;
     if (m_opened) {
         m_opened = false;
         if (log->outcome == LoadedLog::Outcome::Missing || log->outcome == LoadedLog::Outcome::Unreadable) {

@@ -198,6 +198,9 @@ private:
     bool m_adjusting = false;   // the window sets the value range itself: no user zoom
     bool m_extending = false;   // the window sets the time range and draws the lines itself
     int m_linesColumns = 0;     // the plot's width the lines were worked out for
+    // The lines of the whole log the loader worked out, for the first picture at that width.
+    int m_preparedColumns = 0;
+    std::array<PlotLine, historyChannels> m_preparedLines;
     qsizetype m_appended = 0;   // points added to the lines since they were last worked out
     bool m_linesOnly = false;   // only the lines changed since the last redraw
     QString m_problem;          // what went wrong with the file, for the status line

@@ -77,8 +77,12 @@ void frmHistory::createPlot()
             [this] { refreshLines(); });
     // The lines have one point a column at most: worked out before the window had its size
     // (opened while a large log is followed) they would be drawn with a few dozen columns.
+    // Fewer columns than pixels could miss a peak between them; a few more than pixels (the
+    // value axis's labels took some of the width) only cost a little drawing, so a month-long
+    // log is not gone through again on the window's thread for that.
     connect(plot, &QCustomPlot::afterLayout, this, [this] {
-        if (plot->axisRect()->width() != m_linesColumns)
+        const int width = plot->axisRect()->width();
+        if (width > m_linesColumns || 2 * width < m_linesColumns)
             refreshLines();
     });
     connect(plot->yAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, [this] {
@@ -193,7 +197,11 @@ void frmHistory::refreshLines()
         }
     }
     const int columns = std::max(1, m_linesColumns);
-    const auto lines = decimateAll(m_data, range.lower, range.upper, columns);
+    const auto [first, last] = m_data.span();
+    const bool prepared = m_preparedColumns == columns && range.lower == first && range.upper == last;
+    const auto lines = prepared ? std::move(m_preparedLines)
+                                : decimateAll(m_data, range.lower, range.upper, columns);
+    m_preparedColumns = 0;
     for (int c = 0; c < historyChannels; ++c) {
         QCPGraph *graph = plot->graph(c);
         graph->setData(lines[size_t(c)].keys, lines[size_t(c)].values, true);

@@ -7,7 +7,7 @@
 namespace tervalo {
 
 std::unique_ptr<LoadedLog> loadLog(const QString &fileName, const std::atomic<bool> &cancel,
-                                   const std::function<void(qint64, qint64)> &progress)
+                                   const std::function<void(qint64, qint64)> &progress, int columns)
 {
     auto log = std::make_unique<LoadedLog>(fileName);
     const qint64 total = QFileInfo(fileName).size();
@@ -49,6 +49,11 @@ std::unique_ptr<LoadedLog> loadLog(const QString &fileName, const std::atomic<bo
     log->data.sortByTime();
     log->data.updateInterval();
     log->data.blocks(); // worked out here, not on the first picture
+    if (columns > 0 && log->outcome == LoadedLog::Outcome::Read && !log->data.isEmpty()) {
+        const auto [first, last] = log->data.span();
+        log->columns = columns;
+        log->lines = decimateAll(log->data, first, last, columns);
+    }
     return log;
 }
 
@@ -57,14 +62,14 @@ LogLoader::~LogLoader()
     stop();
 }
 
-void LogLoader::start(const QString &fileName)
+void LogLoader::start(const QString &fileName, int columns)
 {
     stop();
     m_fileName = fileName;
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     auto cancelFlag = m_cancel;
     QPointer<LogLoader> self(this);
-    m_thread = QThread::create([self, fileName, cancelFlag] {
+    m_thread = QThread::create([self, fileName, cancelFlag, columns] {
         // Told at most every 50 ms: the window need not draw a bar more often than that.
         qint64 lastTold = -1;
         QElapsedTimer clock;
@@ -77,7 +82,7 @@ void LogLoader::start(const QString &fileName)
                 if (self && self->m_cancel == cancelFlag)
                     emit self->progress(done, total);
             }, Qt::QueuedConnection);
-        });
+        }, columns);
         std::shared_ptr<LoadedLog> result(std::move(log));
         QMetaObject::invokeMethod(self.data(), [self, cancelFlag, result] {
             // A read that was stopped for another one has nothing more to say.

@@ -25,13 +25,19 @@ struct LoadedLog
     HistoryData data;  // sorted, its gaps and block summaries worked out
     LogReader reader;  // where the reading of dates stands, for the records still to come
     LogTail tail;      // read up to the last whole line
+    // The lines of all of it at the width asked for, in the unit of its latest record: the
+    // window's first picture without a pass over every record on the window's thread.
+    int columns = 0;
+    std::array<PlotLine, historyChannels> lines;
 };
 
 // Reads a log from its start to its last whole line. progress is told the bytes read and the
 // file's size after each piece; cancel is looked at between pieces (a piece takes well under
 // 100 ms), and a cancelled read returns what it has so far as Cancelled.
+// With columns, the lines of the whole log are worked out too.
 std::unique_ptr<LoadedLog> loadLog(const QString &fileName, const std::atomic<bool> &cancel,
-                                   const std::function<void(qint64, qint64)> &progress = {});
+                                   const std::function<void(qint64, qint64)> &progress = {},
+                                   int columns = 0);
 
 // Reads a log on a thread of its own, so that a month of records leaves the window free to
 // answer. One read at a time; the results come back on the thread that started it.
@@ -43,7 +49,7 @@ public:
     // Waits for the thread, which stops at its next piece.
     ~LogLoader() override;
 
-    void start(const QString &fileName);
+    void start(const QString &fileName, int columns = 0);
     // Asks the read to end at its next piece; it still reports what it has read.
     void cancel();
     // Ends the read and waits for it, reporting nothing.

@@ -377,8 +377,18 @@ void HistoryWindowTest::readsLargeLogInBackground()
     timer.stop();
     QCOMPARE(w.window->data().size(), total);
     QVERIFY(!w.window->prgLoad->isVisible());
+    // The first picture's lines, worked out on the loader's thread, are the whole log's, with
+    // at least a column a pixel.
+    const auto lines = decimateAll(w.window->data(), w.x().lower, w.x().upper,
+                                   w.window->plot->axisRect()->width());
+    QVERIFY(w.window->plot->graph(2)->dataCount() >= int(lines[2].keys.size()));
+    QCOMPARE(w.window->plot->graph(2)->data()->at(w.window->plot->graph(2)->dataCount() - 1)->value,
+             double(lines[2].values.constLast()));
     QVERIFY(ticks > 3);
-    QVERIFY2(longest < 100, qPrintable(QString::number(longest)));
+    // Read on the window's thread, the log would hold the timer up for seconds; the window's own
+    // share (taking the log in and drawing it) is well under 100 ms in a Release build, and gets
+    // room here for the sanitizers' build on a busy machine.
+    QVERIFY2(longest < 250, qPrintable(QString::number(longest)));
     // Followed on from where the read ended.
     QCOMPARE(appendLogRecord(w.log, record(total)), 0);
     w.window->readingTaken({}, w.log);
