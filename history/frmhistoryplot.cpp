@@ -353,7 +353,10 @@ bool frmHistory::keyMovesView(int key)
 
 bool frmHistory::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == plot) {
+    const bool mouseEvent = event->type() == QEvent::MouseButtonPress ||
+                            event->type() == QEvent::MouseMove ||
+                            event->type() == QEvent::MouseButtonRelease;
+    if (watched == plot && mouseEvent) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         // Shift and drag selects a range for the statistics; the view stays where it is.
         if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton &&
@@ -384,12 +387,12 @@ bool frmHistory::eventFilter(QObject *watched, QEvent *event)
             plot->setSelectionRectMode((mouse->modifiers() & Qt::ControlModifier) ? QCP::srmZoom
                                                                                    : QCP::srmNone);
         } else if (event->type() == QEvent::MouseMove) {
-            showCursor(plot->xAxis->pixelToCoord(static_cast<QMouseEvent *>(event)->position().x()));
-        } else if (event->type() == QEvent::KeyPress) {
-            if (keyMovesView(static_cast<QKeyEvent *>(event)->key()))
-                return true;
+            showCursor(plot->xAxis->pixelToCoord(mouse->position().x()));
         }
     }
+    if (watched == plot && event->type() == QEvent::KeyPress &&
+        keyMovesView(static_cast<QKeyEvent *>(event)->key()))
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 
