@@ -166,6 +166,8 @@ private:
     void compareLoaded(const std::shared_ptr<LoadedLog> &log);
     void refreshComparison(double from, double to, int columns);
     QString unitText() const;
+    // "Ch1", or "Ch1 top shelf" for a named channel, for each of the six.
+    QStringList channelLabels() const;
     QString comparisonText() const;
     // Arrows, Page keys, + and -, Home and End move and zoom in time; false for other keys.
     bool keyMovesView(int key);

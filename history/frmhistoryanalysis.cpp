@@ -174,6 +174,14 @@ void frmHistory::createAnalysis()
     connect(&m_compareLoader, &LogLoader::finished, this, &frmHistory::compareLoaded);
 }
 
+QStringList frmHistory::channelLabels() const
+{
+    QStringList labels;
+    for (int c = 0; c < historyChannels; ++c)
+        labels << channelLabel(c, m_channelNames);
+    return labels;
+}
+
 QString frmHistory::unitText() const
 {
     switch (m_data.shownUnit()) {
@@ -233,9 +241,7 @@ void frmHistory::updateStatistics()
     lblRange->setText(QStringLiteral("%1 to %2 (%3)")
                           .arg(momentText(m_range->first), momentText(m_range->second),
                                durationText(m_range->second - m_range->first)));
-    QStringList labels;
-    for (int c = 0; c < historyChannels; ++c)
-        labels << channelLabel(c, m_channelNames);
+    const QStringList labels = channelLabels();
     const QList<QStringList> rows = rangeStatsRows(m_stats, labels, unitText());
     tblStats->clear();
     tblStats->setColumnCount(rows.isEmpty() ? 0 : int(rows[0].size()));
@@ -254,9 +260,7 @@ void frmHistory::cmdCopyStats_Click()
 {
     if (!m_range)
         return;
-    QStringList labels;
-    for (int c = 0; c < historyChannels; ++c)
-        labels << channelLabel(c, m_channelNames);
+    const QStringList labels = channelLabels();
     QString text = rangeStatsText(m_stats, labels, unitText());
     if (m_cursors[0] && m_cursors[1])
         text += QStringLiteral("\n") + cursorDeltaText(m_delta, labels, unitText());
@@ -272,9 +276,7 @@ void frmHistory::cmdExportStats_Click()
     if (!m_exportDialog ||
         m_exportDialog->ShowSave(this, QStringLiteral("Comma-separated-value(*.csv)|*.csv"), name) != 0)
         return;
-    QStringList labels;
-    for (int c = 0; c < historyChannels; ++c)
-        labels << channelLabel(c, m_channelNames);
+    const QStringList labels = channelLabels();
     QSaveFile out(name);
     const QByteArray csv = rangeStatsCsv(m_stats, labels, unitText()).toUtf8();
     if (!out.open(QIODevice::WriteOnly) || out.write(csv) != csv.size() || !out.commit())
@@ -657,9 +659,7 @@ ReportContent frmHistory::reportContent()
         painter.drawPixmap(rect, picture, QRectF(picture.rect()));
     };
     if (m_range) {
-        QStringList labels;
-        for (int c = 0; c < historyChannels; ++c)
-            labels << channelLabel(c, m_channelNames);
+        const QStringList labels = channelLabels();
         content.statsTable = rangeStatsRows(m_stats, labels, unitText());
         content.rangeText += QStringLiteral("; statistics of %1 to %2")
                                  .arg(momentText(m_range->first), momentText(m_range->second));
